@@ -1,0 +1,132 @@
+// brelo: a discrete-event simulator of a wireless sensor network whose motes
+// all run the stream-query application. This file builds the simulated world
+// in its fixed start-up order and hands over to the main loop.
+
+#include <sys/time.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "control/control_server.hpp"
+#include "devices/adc_model.hpp"
+#include "devices/eeprom.hpp"
+#include "devices/profiling.hpp"
+#include "kernel/command_line.hpp"
+#include "kernel/dbg.hpp"
+#include "kernel/driver.hpp"
+#include "kernel/io_pins.hpp"
+#include "kernel/pacing.hpp"
+#include "kernel/signals.hpp"
+#include "kernel/usage.hpp"
+#include "kernel/vex_state.hpp"
+#include "radio/connectivity.hpp"
+#include "radio/packet_sim.hpp"
+#include "radio/spatial_model.hpp"
+
+namespace {
+[[noreturn]] void fail(const char* format, const char* text) {
+  std::fprintf(stderr, format, text);
+  std::exit(-1);
+}
+
+// Calls the spatial, radio and ADC models' init, in that order.
+void vex_state_model_init() {
+  spatial_model_init();
+  radio_model_init();
+  adc_model_init();
+}
+
+int seed_from_clock() {
+  timeval now{};
+  gettimeofday(&now, nullptr);
+  return static_cast<int>(now.tv_usec);
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+  const char* program = argv[0];
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.size() == 1 && (args[0] == "-h" || args[0] == "--help")) Brelo_help(program);
+  if (args.empty()) Brelo_usage(program);
+
+  dbg_init();
+  ParsedCommandLine parsed = parse_command_line(args);
+  const SimOptions& options = parsed.options;
+  switch (parsed.error) {
+    case CommandLineError::none: break;
+    case CommandLineError::help: Brelo_help(program);
+    case CommandLineError::usage: Brelo_usage(program);
+    case CommandLineError::bad_boot_window:
+      fail("SIM: boot time value must be a positive integer, not %s\n", parsed.error_text.c_str());
+    case CommandLineError::bad_rate:
+      fail("SIM: Invalid rate constant: %s.\n", parsed.error_text.c_str());
+  }
+  dbg_suppress_stdout = options.nodbgout;
+  set_rate_value(options.rate);
+  const int num_nodes = options.num_nodes;
+
+  profiling_init(options.power_profiling, options.cpu_profiling);
+  if (num_nodes > VEXNODES) {
+    std::fprintf(stderr,
+                 "Brelo: I am compiled for maximum of %d nodes and you have specified %d nodes.\n",
+                 VEXNODES, num_nodes);
+    std::fprintf(stderr, "Brelo: Exiting...\n");
+    std::exit(-1);
+  }
+  init_signals();
+  vex_state.num_nodes = static_cast<int16_t>(num_nodes);
+
+  const std::string radio_model = options.radio_model.value_or("simple");
+  const char* lossy_file = options.lossy_file ? options.lossy_file->c_str() : nullptr;
+  if (radio_model == "simple") {
+    vex_state.radioModel = VARNIX_RADIO_MODEL_SIMPLE;
+  } else if (radio_model == "lossy") {
+    vex_state.radioModel = VARNIX_RADIO_MODEL_LOSSY;
+  } else {
+    fail("SIM: Don't recognize RFM model type %s.\n", radio_model.c_str());
+  }
+  create_radio_model(vex_state.radioModel, lossy_file);
+
+  const std::string adc_model = options.adc_model.value_or("generic");
+  if (adc_model != "generic" && adc_model != "random") {
+    fail("SIM: Bad ADC model name: %s\n", adc_model.c_str());
+  }
+  create_adc_model(adc_model == "random");
+
+  eeprom_create(options.eeprom_file ? options.eeprom_file->c_str() : nullptr, num_nodes,
+                EEPROM_BYTES_PER_MOTE);
+  dbg_clear(DBG_SIM | DBG_BOOT, "SIM: EEPROM system initialized.\n");
+
+  create_simple_spatial_model();
+  vex_state.radio_kb_rate = 40;
+  vex_state_model_init();
+  packet_sim_init();
+  init_hardware(num_nodes);
+
+  vex_state.queue.init(0);
+  dbg_clear(DBG_SIM, "SIM: event queue initialized.\n");
+
+  const int seed = options.seed.value_or(seed_from_clock());
+  dbg_clear(DBG_ALL, "SIM: Random seed is %i\n", seed);
+  std::srand(static_cast<unsigned>(seed));
+
+  {
+    SigintBlock only_the_simulation_thread_takes_sigint;
+    initializeSockets();
+  }
+  if (options.gui) waitForGuiConnection();
+
+  schedule_boots(options.motes_to_boot, options.boot_window);
+  rate_checkpoint();
+
+  MainLoopHooks hooks;
+  if (cpu_profiling_on()) hooks.cpu_checkpoint = cpu_profiling_checkpoint;
+  run_main_loop(options.stop_time, hooks);
+
+  if (power_profiling_on() || cpu_profiling_on()) profiling_stop();
+  std::printf("Simulation of %i motes completed.\n", num_nodes);
+  std::fflush(stdout);
+  return 0;
+}

@@ -1,0 +1,68 @@
+#include "kernel/driver.hpp"
+
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+
+#include "kernel/dbg.hpp"
+#include "kernel/mote_lifecycle.hpp"
+#include "kernel/pacing.hpp"
+#include "kernel/scheduler.hpp"
+#include "kernel/signals.hpp"
+#include "kernel/vex_state.hpp"
+
+namespace {
+constexpr vex_time_t cpu_checkpoint_interval = 800000;  // 0.2 virtual seconds
+
+void pause_point() {
+  if (!vex_state.paused) return;
+  std::unique_lock<std::mutex> lock(vex_state.pause_lock);
+  if (vex_state.paused) {
+    vex_state.pause_ack_cond.notify_one();
+    vex_state.pause_cond.wait(lock);
+  }
+}
+}  // namespace
+
+vex_time_t boot_time_for(int index, int r, int boot_window) {
+  if (boot_window < 1) return index;
+  vex_time_t window_ticks = static_cast<vex_time_t>(boot_window) * TICKS_PER_SECOND;
+  return index + r % window_ticks;
+}
+
+void schedule_boots(int motes_to_boot, int boot_window) {
+  for (int i = 0; i < motes_to_boot; ++i) {
+    vex_time_t time = boot_time_for(i, std::rand(), boot_window);
+    vex_state.node_state[i].time = time;
+    dbg_clear(DBG_USR3 | DBG_SIM, "SIM: Time for mote %lli initialized to %lli.\n",
+              static_cast<long long>(i), static_cast<long long>(time));
+  }
+  for (int i = 0; i < motes_to_boot; ++i) {
+    vex_time_t time = vex_state.node_state[i].time;
+    vex_state.queue.insert_event(std::make_unique<BootEvent>(i, time));
+    if (dbg_active(DBG_BOOT)) {
+      char text[128];
+      printOtherTime(text, sizeof text, time);
+      dbg(DBG_BOOT, "BOOT: Scheduling for boot at %s.\n", text);
+    }
+  }
+}
+
+void run_main_loop(vex_time_t stop_time, const MainLoopHooks& hooks) {
+  vex_time_t last_cpu_checkpoint = 0;
+  while (stop_time == 0 || vex_state.vex_time < stop_time) {
+    if (sigint_pending()) exit_on_sigint();
+    pause_point();
+    VEXH_run_all_tasks();
+    if (vex_state.queue.handle_next_event(vex_state)) {
+      rate_based_wait();
+    } else {
+      rate_idle_advance(stop_time);
+    }
+    if (hooks.cpu_checkpoint != nullptr &&
+        vex_state.vex_time - last_cpu_checkpoint > cpu_checkpoint_interval) {
+      hooks.cpu_checkpoint();
+      last_cpu_checkpoint = vex_state.vex_time;
+    }
+  }
+}

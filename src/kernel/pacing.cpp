@@ -1,0 +1,113 @@
+#include "kernel/pacing.hpp"
+
+#include <time.h>
+
+#include <atomic>
+#include <cmath>
+
+#include "kernel/dbg.hpp"
+#include "kernel/signals.hpp"
+#include "kernel/vex_state.hpp"
+
+namespace {
+constexpr int64_t slack_ticks = 10000;           // 2.5 ms of virtual time
+constexpr int64_t longest_sleep_us = 50000;      // stay responsive to rate changes and ^C
+constexpr int64_t idle_sleep_us = 1000;
+
+// Shared with the command thread.
+std::atomic<double> rate_value{1000.0};
+std::atomic<bool> rate_change_pending{false};
+
+// Simulation thread only.
+double active_rate = 1000.0;
+vex_time_t rate_checkpoint_time = 0;
+int64_t startTime_us = 0;
+int64_t known_allowed = -1;  // ticks allowed at the last clock reading
+
+int64_t now_us() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+}
+
+void sleep_us(int64_t us) {
+  timespec ts{static_cast<time_t>(us / 1000000), static_cast<long>((us % 1000000) * 1000)};
+  nanosleep(&ts, nullptr);  // an interrupt cuts it short, as it should
+}
+
+void apply_pending_rate() {
+  if (rate_change_pending.load(std::memory_order_acquire)) {
+    rate_change_pending.store(false, std::memory_order_relaxed);
+    rate_checkpoint();
+  }
+}
+
+int64_t allowed_now() {
+  known_allowed = allowed_ticks(now_us() - startTime_us, active_rate);
+  return known_allowed;
+}
+}  // namespace
+
+int64_t allowed_ticks(int64_t elapsed_us, double rate) {
+  double allowed = static_cast<double>(elapsed_us * 4) * rate;
+  // Clamped so that enormous rates cannot overflow the conversion.
+  if (!(allowed < 0x1p62)) return INT64_C(1) << 62;
+  if (allowed < 0) return 0;
+  return static_cast<int64_t>(allowed);
+}
+
+int64_t pacing_sleep_us(int64_t elapsed_us, int64_t ticks_run, double rate) {
+  int64_t allowed = allowed_ticks(elapsed_us, rate);
+  if (ticks_run <= allowed + slack_ticks) return 0;
+  if (!(rate > 0)) return -1;
+  double us = static_cast<double>(ticks_run - allowed) / (4.0 * rate);
+  return us < 1 ? 1 : static_cast<int64_t>(us);
+}
+
+void set_rate_value(double rate) {
+  rate_value.store(rate);
+  active_rate = rate;
+}
+
+double get_rate_value() { return rate_value.load(); }
+
+void set_sim_rate(uint32_t rate) {
+  double value = rate / 1000.0;
+  rate_value.store(value);
+  dbg(DBG_SIM, "SIM: Setting rate to %lf\n", value);
+  rate_change_pending.store(true, std::memory_order_release);
+}
+
+int64_t get_sim_rate() { return static_cast<int64_t>(rate_value.load() * 1000.0); }
+
+void rate_checkpoint() {
+  active_rate = rate_value.load();
+  rate_checkpoint_time = vex_state.vex_time;
+  startTime_us = now_us();
+  known_allowed = -1;
+}
+
+void rate_based_wait() {
+  apply_pending_rate();
+  // Allowed time only grows, so while virtual time stays within what was
+  // allowed at the last reading there is no need to read the clock.
+  if (vex_state.vex_time - rate_checkpoint_time <= known_allowed + slack_ticks) return;
+  for (;;) {
+    int64_t ticks_run = vex_state.vex_time - rate_checkpoint_time;
+    int64_t elapsed_us = now_us() - startTime_us;
+    int64_t wait = pacing_sleep_us(elapsed_us, ticks_run, active_rate);
+    known_allowed = allowed_ticks(elapsed_us, active_rate);
+    if (wait == 0 || sigint_pending()) return;
+    sleep_us(wait < 0 || wait > longest_sleep_us ? longest_sleep_us : wait);
+    apply_pending_rate();
+  }
+}
+
+void rate_idle_advance(vex_time_t limit) {
+  apply_pending_rate();
+  vex_time_t target = rate_checkpoint_time + allowed_now();
+  if (limit > 0 && target > limit) target = limit;
+  if (target > vex_state.vex_time) vex_state.vex_time = target;
+  if (limit > 0 && vex_state.vex_time >= limit) return;
+  sleep_us(idle_sleep_us);
+}

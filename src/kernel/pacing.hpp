@@ -1,0 +1,36 @@
+#pragma once
+// Keeps virtual time from running more than `rate` times faster than real
+// time. The rate may be changed from the command thread at any moment; the
+// simulation thread picks the change up at its next pacing check, together
+// with a new checkpoint, so rate, checkpoint time and wall-clock start always
+// change as one.
+
+#include <cstdint>
+
+#include "kernel/vex_types.hpp"
+
+// Start-up (before the main loop): the rate in virtual seconds per real second.
+void set_rate_value(double rate);
+double get_rate_value();
+
+// From any thread: the rate in thousandths, as control clients send it.
+void set_sim_rate(uint32_t rate);
+// The rate in thousandths, truncated toward zero.
+int64_t get_sim_rate();
+
+// Simulation thread: a new checkpoint at the current virtual time.
+void rate_checkpoint();
+// Simulation thread, after every event: sleeps while virtual time is ahead
+// of what the rate allows. Returns early when an interrupt is pending.
+void rate_based_wait();
+// Simulation thread, while the queue is empty: lets virtual time follow real
+// time at the rate, up to `limit` (0: no limit), sleeping briefly.
+void rate_idle_advance(vex_time_t limit);
+
+// Virtual ticks allowed after `elapsed_us` real microseconds at `rate`.
+int64_t allowed_ticks(int64_t elapsed_us, double rate);
+// Real microseconds to sleep when `ticks_run` virtual ticks have run since
+// the checkpoint and `elapsed_us` real microseconds have passed; 0 when
+// within the 10,000-tick slack. A rate of 0 (or less) never catches up:
+// the answer is then -1 and the caller waits for a rate change.
+int64_t pacing_sleep_us(int64_t elapsed_us, int64_t ticks_run, double rate);
