@@ -1,0 +1,103 @@
+#include "kernel/driver.hpp"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+#include "kernel/pacing.hpp"
+#include "kernel/scheduler.hpp"
+#include "kernel_fixture.hpp"
+
+namespace {
+std::vector<vex_time_t> ran_at;
+std::vector<vex_time_t> tasks_at;
+void note_task() { tasks_at.push_back(vex_state.vex_time); }
+
+struct MarkEvent final : event_t {
+  explicit MarkEvent(vex_time_t t) {
+    time = t;
+    force = 1;
+  }
+  void handle(EventPtr, VEX_state_t& state) override {
+    ran_at.push_back(state.vex_time);
+    VEX_post(note_task);
+  }
+};
+
+class Driver : public KernelTest {
+ protected:
+  void SetUp() override {
+    KernelTest::SetUp();
+    ran_at.clear();
+    tasks_at.clear();
+    set_rate_value(1000.0);
+    rate_checkpoint();
+  }
+};
+}  // namespace
+
+TEST(BootTimes, WindowOfZeroBootsMoteIAtTickI) {
+  EXPECT_EQ(boot_time_for(0, 12345, 0), 0);
+  EXPECT_EQ(boot_time_for(7, 12345, 0), 7);
+}
+
+TEST(BootTimes, DrawIsTakenModuloTheWindow) {
+  EXPECT_EQ(boot_time_for(2, 4000005, 1), 2 + 5);
+  EXPECT_EQ(boot_time_for(0, 39999999, 10), 39999999);
+}
+
+TEST(BootTimes, LongWindowsDoNotOverflow) {
+  // 1000 s is 4e9 ticks, beyond a 32-bit product: a large draw stays as it is.
+  EXPECT_EQ(boot_time_for(1, 2147483647, 1000), 2147483648LL);
+}
+
+TEST_F(Driver, BootsFollowTheSeededGenerator) {
+  vex_state.num_nodes = 4;
+  std::srand(77);
+  std::vector<vex_time_t> expected;
+  for (int i = 0; i < 3; ++i) expected.push_back(i + std::rand() % (5 * 4000000LL));
+  std::srand(77);
+  schedule_boots(3, 5);
+  EXPECT_EQ(vex_state.queue.size(), 3u);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(vex_state.node_state[i].time, expected[i]);
+  EXPECT_EQ(vex_state.node_state[3].time, 0);
+}
+
+TEST_F(Driver, TheFirstEventAtTheLimitRunsButNotItsTasks) {
+  for (vex_time_t t : {10, 20, 30}) vex_state.queue.insert_event(std::make_unique<MarkEvent>(t));
+  run_main_loop(20, {});
+  EXPECT_EQ(ran_at, (std::vector<vex_time_t>{10, 20}));
+  EXPECT_EQ(tasks_at, (std::vector<vex_time_t>{10}));
+  EXPECT_EQ(vex_state.vex_time, 20);
+  VEXH_sched_init();
+}
+
+TEST_F(Driver, TasksRunBeforeTheNextEvent) {
+  vex_state.queue.insert_event(std::make_unique<MarkEvent>(5));
+  vex_state.queue.insert_event(std::make_unique<MarkEvent>(6));
+  run_main_loop(6, {});
+  EXPECT_EQ(tasks_at, (std::vector<vex_time_t>{5}));  // before the event at 6 set the time
+}
+
+TEST_F(Driver, AnEmptyQueueStillReachesTheLimitAtTheRate) {
+  // Two virtual seconds at 1000 times real time: about 2 ms.
+  auto start = std::chrono::steady_clock::now();
+  run_main_loop(2 * TICKS_PER_SECOND, {});
+  auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(vex_state.vex_time, 2 * TICKS_PER_SECOND);
+  EXPECT_LT(took, std::chrono::milliseconds(500));
+}
+
+TEST_F(Driver, CpuCheckpointsComeEveryFifthOfAVirtualSecond) {
+  static int checkpoints;
+  checkpoints = 0;
+  for (int i = 1; i <= 10; ++i) vex_state.queue.insert_event(std::make_unique<MarkEvent>(i * 500000));
+  MainLoopHooks hooks;
+  hooks.cpu_checkpoint = [] { ++checkpoints; };
+  run_main_loop(5000000, hooks);
+  // Times 1.0, 2.0, 3.0, 4.0, 5.0 million: each more than 800,000 after the last.
+  EXPECT_EQ(checkpoints, 5);
+}
