@@ -6,22 +6,21 @@
 #include <cstring>
 #include <string>
 
+#include "kernel/client_events.hpp"
 #include "kernel/vex_state.hpp"
 
 namespace {
 constexpr uint64_t E = static_cast<uint64_t>(DBG_ERROR);
 
-std::atomic<DbgClientSink> client_sink{nullptr};
-
 void emit(bool with_prefix, VEX_dbg_mode mode, const char* format, va_list args) {
-  DbgClientSink sink = client_sink.load(std::memory_order_acquire);
-  if (sink != nullptr && (mode & DBG_SIM) == 0) {
+  if ((mode & DBG_SIM) == 0 && client_events_wanted()) {
     char line[DBG_CLIENT_LINE_SIZE] = {};
     va_list copy;
     va_copy(copy, args);
     std::vsnprintf(line, sizeof line, format, copy);
     va_end(copy);
-    sink(static_cast<uint16_t>(vex_state.current_node.load()), vex_state.vex_time, line);
+    sendVarnixEvent(static_cast<uint16_t>(vex_state.current_node.load()), AM_DEBUGMSGEVENT,
+                    vex_state.vex_time, line, sizeof line);
   }
   if (dbg_suppress_stdout) return;
   // One lock around prefix and line so a control thread's line cannot split them.
@@ -120,8 +119,6 @@ void dbg_help() {
 }
 
 void dbg_set(VEX_dbg_mode modes) { dbg_modes = modes; }
-
-void dbg_set_client_sink(DbgClientSink sink) { client_sink.store(sink, std::memory_order_release); }
 
 void dbg_print(VEX_dbg_mode mode, const char* format, ...) {
   va_list args;

@@ -57,13 +57,10 @@ struct VEX_dbg_mode_names {
 };
 extern const VEX_dbg_mode_names dbg_nametab[];
 
-// Event type under which debug lines reach control clients.
+// Debug lines reach control clients as events of this type, with a
+// zero-padded payload of DBG_CLIENT_LINE_SIZE bytes (see client_events.hpp).
 constexpr uint16_t AM_DEBUGMSGEVENT = 1;
 constexpr std::size_t DBG_CLIENT_LINE_SIZE = 512;
-
-// Receives every debug line that control clients should see: the mote id, the
-// virtual time and a zero-padded buffer of DBG_CLIENT_LINE_SIZE bytes.
-using DbgClientSink = void (*)(uint16_t mote, vex_time_t time, const char* line);
 
 extern RelaxedAtomic<VEX_dbg_mode> dbg_modes;
 extern RelaxedAtomic<bool> dbg_suppress_stdout;
@@ -73,7 +70,6 @@ void dbg_add_modes(const char* text);  // comma-separated names, any length
 void dbg_add_mode(const char* name);   // one name, "-" in front cancels it
 void dbg_help();
 void dbg_set(VEX_dbg_mode modes);
-void dbg_set_client_sink(DbgClientSink sink);  // nullptr: no clients
 
 inline bool dbg_active(VEX_dbg_mode mode) { return (mode & dbg_modes.load()) != 0; }
 

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "kernel/client_events.hpp"
 #include "kernel/dbg.hpp"
 #include "kernel_fixture.hpp"
 
@@ -28,7 +29,11 @@ struct SeenLine {
 };
 std::vector<SeenLine> seen;
 
-void record_line(uint16_t mote, vex_time_t time, const char* line) {
+void record_line(uint16_t mote, uint16_t type, vex_time_t time, const void* payload,
+                 std::size_t length) {
+  ASSERT_EQ(type, AM_DEBUGMSGEVENT);
+  ASSERT_EQ(length, DBG_CLIENT_LINE_SIZE);
+  const char* line = static_cast<const char*>(payload);
   bool padded = true;
   for (std::size_t i = std::string(line).size(); i < DBG_CLIENT_LINE_SIZE; ++i) padded &= line[i] == 0;
   seen.push_back({mote, time, line, padded});
@@ -118,7 +123,7 @@ TEST_F(DbgOutput, ArgumentsOfADisabledLineAreNotEvaluated) {
 TEST_F(DbgOutput, ClientsGetEveryLineExceptSimulatorHousekeeping) {
   seen.clear();
   dbg_set(DBG_ALL);
-  dbg_set_client_sink(record_line);
+  set_client_event_sink(record_line);
   vex_state.current_node = 3;
   vex_state.vex_time = 1234;
   CaptureStdout();
@@ -137,7 +142,7 @@ TEST_F(DbgOutput, ClientLinesAreCutTo511Characters) {
   seen.clear();
   dbg_set(DBG_ALL);
   dbg_suppress_stdout = true;
-  dbg_set_client_sink(record_line);
+  set_client_event_sink(record_line);
   std::string long_text(700, 'x');
   dbg(DBG_USR1, "%s", long_text.c_str());
   ASSERT_EQ(seen.size(), 1u);
@@ -148,7 +153,7 @@ TEST_F(DbgOutput, SuppressedStdoutStillFeedsClients) {
   seen.clear();
   dbg_set(DBG_ALL);
   dbg_suppress_stdout = true;
-  dbg_set_client_sink(record_line);
+  set_client_event_sink(record_line);
   CaptureStdout();
   dbg(DBG_LED, "led\n");
   EXPECT_EQ(GetCapturedStdout(), "");

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "kernel/client_events.hpp"
 #include "kernel/dbg.hpp"
 #include "kernel/mote_lifecycle.hpp"
 #include "kernel/scheduler.hpp"
@@ -16,12 +17,12 @@ class KernelTest : public ::testing::Test {
     set_app_entry_points({});
     dbg_set(DBG_NONE);
     dbg_suppress_stdout = false;
-    dbg_set_client_sink(nullptr);
+    set_client_event_sink(nullptr);
     VEX_LOCAL_ADDRESS = 1;
   }
   void TearDown() override {
     dbg_set(DBG_NONE);
-    dbg_set_client_sink(nullptr);
+    set_client_event_sink(nullptr);
     vex_state.reset();
     VEXH_sched_init();
   }
