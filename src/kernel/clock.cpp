@@ -30,8 +30,7 @@ void invalidate(ClockEmulation& clock) {
 
 EventPtr event_clocktick_create(int mote, vex_time_t time, int interval) {
   auto event = std::make_unique<ClockTickEvent>();
-  dbg(DBG_MEM, "malloc data entry for clock event: 0x%x\n",
-      static_cast<unsigned>(reinterpret_cast<uintptr_t>(event.get())));
+  dbg(DBG_MEM, "malloc data entry for clock event: 0x%x\n", memory_label(*event));
   event->interval = interval;
   event->mote = mote;
   event->force = 0;

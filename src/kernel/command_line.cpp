@@ -57,6 +57,9 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& args) {
       o.stop_time = static_cast<vex_time_t>(atoi_clamped(v->c_str())) * TICKS_PER_SECOND;
     } else if (auto v = value_after(arg, "-seed=")) {
       o.seed = atoi_clamped(v->c_str());
+    } else if (auto v = value_after(arg, "-port=")) {
+      o.control_port = atoi_clamped(v->c_str());
+      if (o.control_port < 1 || o.control_port > 65534) return fail(CommandLineError::bad_port, *v);
     } else if (arg == "-p") {
       o.power_profiling = true;
     } else if (arg == "-cpuprof") {

@@ -22,6 +22,7 @@ struct SimOptions {
   std::optional<int> seed;                  // -seed=
   bool power_profiling = false;             // -p
   bool cpu_profiling = false;               // -cpuprof
+  int control_port = 10584;                 // -port=, command port; events on the next one
   double rate = 1000.0;                     // the rate text as a number
   int num_nodes = 0;                        // the last argument
 };
@@ -32,6 +33,7 @@ enum class CommandLineError {
   usage,            // print the usage line, exit -1
   bad_boot_window,  // negative -b= value (error_text holds it)
   bad_rate,         // rate not above 0 (error_text holds the rate text)
+  bad_port,         // -port= outside 1..65534 (error_text holds the value)
 };
 
 struct ParsedCommandLine {

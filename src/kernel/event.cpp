@@ -1,23 +1,24 @@
 #include "kernel/event.hpp"
 
+#include <atomic>
 #include <cstdint>
 
 #include "kernel/dbg.hpp"
 
 namespace {
-unsigned address_of(const void* p) {
-  return static_cast<unsigned>(reinterpret_cast<uintptr_t>(p));
-}
+std::atomic<uint32_t> events_made{0};
 }  // namespace
+
+event_t::event_t() : label(events_made.fetch_add(1, std::memory_order_relaxed) + 1) {}
 
 void event_cleanup(EventPtr event) {
   if (!event) return;
-  dbg(DBG_MEM, "event_cleanup: freeing event: 0x%x\n", address_of(event.get()));
+  dbg(DBG_MEM, "event_cleanup: freeing event: 0x%x\n", memory_label(*event));
   if (event->cleanup == EventCleanup::total) {
-    // A typed event holds its data inside itself: both lines name that record.
-    dbg(DBG_MEM, "event_total_cleanup: freeing event data: 0x%x\n", address_of(event.get()));
-    dbg(DBG_MEM, "event_total_cleanup: freeing event: 0x%x\n", address_of(event.get()));
+    // A typed event holds its data inside itself: both lines name it.
+    dbg(DBG_MEM, "event_total_cleanup: freeing event data: 0x%x\n", memory_label(*event));
+    dbg(DBG_MEM, "event_total_cleanup: freeing event: 0x%x\n", memory_label(*event));
   } else {
-    dbg(DBG_MEM, "event_default_cleanup: freeing event: 0x%x\n", address_of(event.get()));
+    dbg(DBG_MEM, "event_default_cleanup: freeing event: 0x%x\n", memory_label(*event));
   }
 }

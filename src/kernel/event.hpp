@@ -28,8 +28,11 @@ struct event_t {
   int pause = 0;        // nonzero: popping it sleeps for the queue's pause time
   int force = 0;        // nonzero: runs even when its mote is switched off
   EventCleanup cleanup = EventCleanup::total;
+  // Names the event in memory lines. A count rather than an address, so
+  // that the same run prints the same lines every time.
+  const uint32_t label;
 
-  event_t() = default;
+  event_t();
   event_t(const event_t&) = delete;
   event_t& operator=(const event_t&) = delete;
   virtual ~event_t() = default;
@@ -37,6 +40,10 @@ struct event_t {
   // Runs the event as the current mote. `self` is this very event.
   virtual void handle(EventPtr self, VEX_state_t& state) = 0;
 };
+
+// The label memory lines show for an event: 1 for the first event made, 2
+// for the next, and so on.
+inline unsigned memory_label(const event_t& event) { return event.label; }
 
 // Disposes of an event the handler does not re-arm, logging under DBG_MEM.
 void event_cleanup(EventPtr event);

@@ -124,7 +124,9 @@ bool event_queue_t::handle_next_event(VEX_state_t& state) {
     if (heap_.is_empty()) return false;
     event.reset(heap_.pop_min_data(&key));
   }
-  state.vex_time = key;
+  // Virtual time never goes back: an event a control thread inserted for a
+  // moment the simulation has meanwhile passed runs at the current time.
+  if (key > state.vex_time) state.vex_time = key;
   if (dbg_active(DBG_QUEUE)) {
     char text[128];
     printOtherTime(text, sizeof text, key);

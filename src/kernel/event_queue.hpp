@@ -67,9 +67,9 @@ class event_queue_t {
   // in between looking at the time and taking the event. Null when empty.
   EventPtr pop_event();
 
-  // Pops the earliest event, sets virtual time to its time and runs it (or
-  // drops it when its mote is off and it is not forced). Simulation thread
-  // only. Returns false when the queue was empty.
+  // Pops the earliest event, advances virtual time to its time (never back)
+  // and runs it (or drops it when its mote is off and it is not forced).
+  // Simulation thread only. Returns false when the queue was empty.
   bool handle_next_event(VEX_state_t& state);
 
  private:

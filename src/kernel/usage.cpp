@@ -25,6 +25,8 @@ void Brelo_help(const char* program) {
   std::fputs("  -seed=<seed>      use random seed <seed>\n", stderr);
   std::fputs("  -p                do power profiling\n", stderr);
   std::fputs("  -cpuprof          do CPU profiling (only in builds instrumented for it)\n", stderr);
+  std::fputs("  -port=<port>      control ports: commands on <port>, events on <port>+1\n", stderr);
+  std::fputs("                    (default 10584)\n", stderr);
   std::fputs("  num_nodes         number of nodes to simulate\n", stderr);
   std::fputs("\n", stderr);
   dbg_help();

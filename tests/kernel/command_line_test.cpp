@@ -107,3 +107,15 @@ TEST(CommandLine, MoteCountMustBeAtLeastOne) {
   // Above the limit is reported later, after profiling is set up.
   EXPECT_EQ(parse({"1001"}).error, CommandLineError::none);
 }
+
+TEST(CommandLine, PortMovesBothControlPorts) {
+  EXPECT_EQ(parse({"3"}).options.control_port, 10584);
+  EXPECT_EQ(parse({"-port=20000", "3"}).options.control_port, 20000);
+  EXPECT_EQ(parse({"-port=65534", "3"}).options.control_port, 65534);
+  // The event port is the next one, so the last port cannot be the command port.
+  for (const char* port : {"-port=0", "-port=65535", "-port=-3", "-port=x"}) {
+    ParsedCommandLine p = parse({port, "3"});
+    EXPECT_EQ(p.error, CommandLineError::bad_port) << port;
+    EXPECT_EQ(p.error_text, std::string(port).substr(6));
+  }
+}

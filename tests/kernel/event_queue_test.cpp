@@ -116,6 +116,16 @@ TEST_F(EventQueue, RunningAnEventSetsTimeAndCurrentMote) {
   EXPECT_EQ(VEX_LOCAL_ADDRESS, 7);
 }
 
+TEST_F(EventQueue, AnEventForAPassedMomentRunsAtTheCurrentTime) {
+  // A control thread may insert an event for a time the simulation thread
+  // has passed by the time it pops it; virtual time must not go back.
+  vex_state.vex_time = 5000;
+  insert("late", 1200, 3);
+  ASSERT_TRUE(vex_state.queue.handle_next_event(vex_state));
+  EXPECT_EQ(ran, (std::vector<std::string>{"late"}));
+  EXPECT_EQ(vex_state.vex_time, 5000);
+}
+
 TEST_F(EventQueue, EventsOfASwitchedOffMoteAreReleasedUnlessForced) {
   vex_state.moteOn[4] = false;
   insert("dropped", 1, 4, 0);
