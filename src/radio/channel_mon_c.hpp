@@ -1,0 +1,53 @@
+#pragma once
+// ChannelMonC: watches the channel while no packet is in progress.
+//
+// It samples the air every CHANNEL_MON_INTERVAL ticks. In IDLE_STATE it
+// keeps the last 16 samples, counts down for a waiting send (macDelay) and
+// reports idleDetect once the last 12 samples were silent, backing off by a
+// random number of samples from the mote's own RandomLFSR otherwise; and it
+// looks for the preamble (1 1 1 x 0 0 0 x 1 1 1, oldest first). After a
+// preamble it searches up to 30 samples for the start symbol, alternating
+// the samples between two registers so that each sees every fourth bit of a
+// sender, and reports startSymDetect when one of them reads 0x135.
+
+#include <cstdint>
+
+#include "kernel/event.hpp"
+#include "kernel/vex_types.hpp"
+
+constexpr int CHANNEL_MON_INTERVAL = 200;  // ticks between samples
+
+namespace ChannelMonC {
+enum : uint8_t { IDLE_STATE = 0, START_SYMBOL_SEARCH = 1, DISABLED_STATE = 3 };
+
+struct Vars {
+  uint16_t CM_search[2];    // sample registers; the first is also the idle history
+  uint8_t CM_state;         // IDLE_STATE, START_SYMBOL_SEARCH, DISABLED_STATE
+  uint8_t CM_lastBit;       // the register that takes the next search sample
+  uint8_t CM_startSymBits;  // samples left for the start-symbol search
+  int16_t CM_waiting;       // samples left before the next idle check; -1: no send waits
+};
+
+result_t ChannelMon_init();
+// (Re)starts sampling in IDLE_STATE; the sample registers keep their contents.
+result_t ChannelMon_startSymbolSearch();
+result_t ChannelMon_stopMonitorChannel();
+// Asks for idleDetect once the channel is found quiet, after 99-162 samples
+// at the earliest.
+result_t ChannelMon_macDelay();
+
+// One sample of the channel.
+void SIG_OUTPUT_COMPARE2B_signal();
+
+Vars& vars();
+Vars& vars_of(int mote);
+}  // namespace ChannelMonC
+
+struct ChannelMonEvent final : event_t {
+  int interval = 0;
+  uint32_t generation = 0;  // see channelMonEvents
+  void handle(EventPtr self, VEX_state_t& state) override;
+};
+
+EventPtr event_channel_mon_create(int mote, vex_time_t time, int interval);
+void event_channel_mon_invalidate(int mote);

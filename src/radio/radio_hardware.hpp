@@ -1,0 +1,70 @@
+#pragma once
+// The emulated radio hardware of each mote: the bit rate, the access to the
+// air (through the connectivity model), and the handles of the radio's
+// per-mote events.
+//
+// Each mote has at most one live event of each kind: its bit clock (SPI
+// byte event), its channel monitor and its receive-timing step. Superseding
+// an event does not touch it: the handle moves to a new generation, and the
+// old event, which carries the generation it was made with, finds itself
+// stale when it comes up and is discarded. Nothing keeps a pointer to a
+// queued event, so the queue may free events of switched-off motes freely.
+//
+// This state belongs to the hardware, not to the component variables: it
+// survives the reset of a booting mote, whose radio init clears it instead.
+
+#include <array>
+#include <cstdint>
+
+#include "kernel/vex_types.hpp"
+
+constexpr int RADIO_TICKS_PER_EVENT = 100;  // one bit: 25 us, 40 kbit/s
+
+// The handle of one kind of event of one mote.
+struct RadioEventHandle {
+  uint32_t generation = 0;  // the live event, if any, carries this value
+  bool live = false;        // a current event of this kind is queued
+
+  // A new event takes the next generation: every older one becomes stale.
+  uint32_t arm() {
+    live = true;
+    return ++generation;
+  }
+  void invalidate() { live = false; }
+  bool is_live(uint32_t event_generation) const { return live && event_generation == generation; }
+};
+
+// The bit clock's handle also remembers the one event that is winding down:
+// idle() lets it run once more to take the mote's last bit off the air.
+struct SpiByteHandle : RadioEventHandle {
+  vex_time_t time = 0;             // when the live event fires next
+  bool ending = false;             // an ending event is queued ...
+  uint32_t ending_generation = 0;  // ... with this generation
+
+  void end() {
+    if (!live) return;
+    ending = true;
+    ending_generation = generation;
+    live = false;
+  }
+  bool is_ending(uint32_t event_generation) const {
+    return ending && event_generation == ending_generation;
+  }
+};
+
+extern std::array<SpiByteHandle, VEXNODES> spiByteEvents;
+extern std::array<RadioEventHandle, VEXNODES> channelMonEvents;
+extern std::array<RadioEventHandle, VEXNODES> radioTimingEvents;
+
+// 0 normally; 1 when the channel monitor has just found a start symbol; 2
+// while the mote, after its timing step, waits for the sender's bit clock.
+extern std::array<uint8_t, VEXNODES> radioWaitingState;
+
+// Puts the running mote's bit on the air (bit & 1).
+void VEXH_rfm_tx_bit(uint8_t bit);
+// What the running mote's receiver hears now: 0 or 1.
+uint8_t VEXH_rfm_rx_bit();
+
+// Takes the mote's radio back to its power-on state: its bit off the air,
+// every queued radio event of it stale, not waiting for a sender.
+void reset_radio_hardware(int mote);

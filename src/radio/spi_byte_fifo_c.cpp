@@ -1,0 +1,193 @@
+#include "radio/spi_byte_fifo_c.hpp"
+
+#include <memory>
+
+#include "devices/power_state_m.hpp"
+#include "kernel/dbg.hpp"
+#include "kernel/io_pins.hpp"
+#include "kernel/per_mote.hpp"
+#include "kernel/vex_state.hpp"
+#include "radio/connectivity.hpp"
+#include "radio/orla_high_speed_radio_m.hpp"
+#include "radio/radio_hardware.hpp"
+
+namespace {
+PerMote<SpiByteFifoC::Vars> spi_byte_fifo;
+
+// A receiver waiting for a sender's bit clock is pulled to this many ticks
+// after the sender's next 1-bit: 19 ticks into the sender's fourth bit after it.
+constexpr vex_time_t WAKE_UP_DELAY = 419;
+
+// Gives every waiting receiver among the sender's neighbours a bit clock in
+// step with the sender, unless its own clock already comes sooner.
+void wake_waiting_receivers(int sender, vex_time_t now) {
+  const vex_time_t wake = now + WAKE_UP_DELAY;
+  for (link_t* link = rfm->neighbors(sender); link != nullptr; link = link->next_link) {
+    const int receiver = link->mote;
+    if (radioWaitingState[receiver] != 2) continue;
+    const SpiByteHandle& clock = spiByteEvents[receiver];
+    if (!clock.live || clock.time > wake) event_spi_byte_start(receiver, wake);
+  }
+}
+}  // namespace
+
+namespace SpiByteFifoC {
+Vars& vars() { return spi_byte_fifo(); }
+Vars& vars_of(int mote) { return spi_byte_fifo.of(mote); }
+
+result_t SpiByteFifo_send(uint8_t data) {
+  Vars& v = vars();
+  if (v.state == OPEN) {
+    v.nextByte = data;
+    v.state = FULL;
+    return SUCCESS;
+  }
+  if (v.state != IDLE) return FAIL;
+  v.state = OPEN;
+  OrlaHighSpeedRadioM::SpiByteFifo_dataReady(0);
+  v.spdr = data;
+  v.radioState = RADIO_SENDING;
+  PowerStateM::radioTxMode();
+  event_spi_byte_start(vex_state.current_node.load(),
+                       vex_state.vex_time.load() + RADIO_TICKS_PER_EVENT);
+  return SUCCESS;
+}
+
+result_t SpiByteFifo_idle() {
+  Vars& v = vars();
+  v.spdr = 0;
+  v.nextByte = 0;
+  v.radioState = RADIO_IDLE;
+  PowerStateM::radioRxMode();
+  v.state = IDLE;
+  event_spi_byte_end(vex_state.current_node.load());
+  return SUCCESS;
+}
+
+result_t SpiByteFifo_startReadBytes(uint16_t) {
+  Vars& v = vars();
+  if (v.state != IDLE) return FAIL;
+  v.state = READING;
+  v.radioState = RADIO_RECEIVING;
+  PowerStateM::radioRxMode();
+  v.spdr = 0;
+  return SUCCESS;
+}
+
+result_t SpiByteFifo_txMode() {
+  vars().radioState = RADIO_SENDING;
+  PowerStateM::radioTxMode();
+  VEXH_CLR_RFM_CTL0_PIN();
+  VEXH_SET_RFM_CTL1_PIN();
+  return SUCCESS;
+}
+
+result_t SpiByteFifo_rxMode() {
+  vars().radioState = RADIO_RECEIVING;
+  PowerStateM::radioRxMode();
+  VEXH_CLR_RFM_TXD_PIN();
+  VEXH_MAKE_RFM_TXD_INPUT();
+  VEXH_SET_RFM_CTL0_PIN();
+  VEXH_SET_RFM_CTL1_PIN();
+  return SUCCESS;
+}
+
+result_t SpiByteFifo_phaseShift() {
+  event_spi_byte_start(vex_state.current_node.load(),
+                       vex_state.vex_time.load() + RADIO_TICKS_PER_EVENT + 50);
+  return SUCCESS;
+}
+
+void SIG_SPI_signal() {
+  Vars& v = vars();
+  uint8_t data = v.spdr;
+  v.spdr = v.nextByte;
+  v.state = OPEN;
+  OrlaHighSpeedRadioM::SpiByteFifo_dataReady(data);
+}
+}  // namespace SpiByteFifoC
+
+EventPtr event_spi_byte_create(int mote, vex_time_t time, int interval, int count) {
+  auto event = std::make_unique<SpiByteEvent>();
+  dbg(DBG_MEM, "malloc Spi Byte event data.\n");
+  event->interval = interval;
+  event->count = count;
+  event->time = time;
+  event->mote = mote;
+  event->force = 1;
+  event->cleanup = EventCleanup::total;
+  return event;
+}
+
+void event_spi_byte_start(int mote, vex_time_t time) {
+  dbg(DBG_MEM, "malloc spi byte event.\n");
+  EventPtr event = event_spi_byte_create(mote, time, RADIO_TICKS_PER_EVENT, 0);
+  SpiByteHandle& clock = spiByteEvents[mote];
+  static_cast<SpiByteEvent&>(*event).generation = clock.arm();
+  clock.time = time;
+  vex_state.queue.insert_event(std::move(event));
+}
+
+void event_spi_byte_invalidate(int mote) { spiByteEvents[mote].invalidate(); }
+
+void event_spi_byte_end(int mote) { spiByteEvents[mote].end(); }
+
+void SpiByteEvent::handle(EventPtr self, VEX_state_t& state) {
+  using namespace SpiByteFifoC;
+  radioWaitingState[mote] = 0;
+  SpiByteHandle& clock = spiByteEvents[mote];
+  if (clock.is_ending(generation)) {
+    clock.ending = false;
+    rfm->stop_transmit(mote);
+    dbg(DBG_RADIO, "RADIO: Spi Byte event ending for mote %i at %lli discarded.\n", mote,
+        static_cast<long long>(time));
+    event_cleanup(std::move(self));
+    return;
+  }
+  if (!clock.is_live(generation)) {
+    dbg(DBG_RADIO, "RADIO: invalid Spi Byte event for mote %i at %lli discarded.\n", mote,
+        static_cast<long long>(time));
+    event_cleanup(std::move(self));
+    return;
+  }
+  if (!state.moteOn[mote]) {
+    clock.invalidate();
+    rfm->stop_transmit(mote);
+    dbg(DBG_RADIO, "RADIO: Spi Byte event for switched-off mote %i at %lli discarded.\n", mote,
+        static_cast<long long>(time));
+    event_cleanup(std::move(self));
+    return;
+  }
+
+  rfm->stop_transmit(mote);
+  if (dbg_active(DBG_RADIO)) {
+    dbg(DBG_RADIO, "RADIO: Spi Byte event handled for mote %i at %s with interval of %i.\n", mote,
+        currentTime(), interval);
+  }
+  Vars& v = vars();
+  switch (v.radioState) {
+    case RADIO_RECEIVING: {
+      uint8_t bit = VEXH_rfm_rx_bit() & 1;
+      v.spdr = static_cast<uint8_t>((v.spdr << 1) | bit);
+      break;
+    }
+    case RADIO_SENDING: {
+      uint8_t bit = static_cast<uint8_t>(v.spdr >> 7);
+      VEXH_rfm_tx_bit(bit);
+      v.spdr = static_cast<uint8_t>(v.spdr << 1);
+      if (bit == 1) wake_waiting_receivers(mote, state.vex_time);
+      break;
+    }
+    default:
+      dbg(DBG_ERROR, "SpiByteFifo is seriously wacked\n");
+      break;
+  }
+  if (count == 7) SIG_SPI_signal();
+
+  count = (count + 1) % 8;
+  time += interval;
+  // The byte boundary may have superseded or ended this very clock; it is
+  // queued all the same and discarded (or winds down) when it comes up.
+  if (clock.is_live(generation)) clock.time = time;
+  state.queue.insert_event(std::move(self));
+}
