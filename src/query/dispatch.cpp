@@ -1,0 +1,476 @@
+// Reads and their completions: the count of outstanding reads per stream,
+// and the dispatch of each completed read to the operators of its stream.
+
+#include <algorithm>
+#include <cstring>
+
+#include "devices/leds_m.hpp"
+#include "kernel/dbg.hpp"
+#include "kernel/vex_state.hpp"
+#include "query/pellund_m.hpp"
+#include "streams/ss_to_app.hpp"
+
+namespace PellundM {
+namespace {
+// The stream of the entry at `index` when the entry is in use; null otherwise.
+const open_table_entry* used_entry(int8_t index) {
+  const open_table_entry* e = open_entry(index);
+  return (e != nullptr && e->validity == 1) ? e : nullptr;
+}
+
+bool reads_stream(const operator_table_entry& op, stream_type s) {
+  const open_table_entry* in = used_entry(op.stream_input1);
+  return in != nullptr && same_stream(in->stream_desc, s);
+}
+
+// The partner of a join or pair aggregate: the first operator of kind
+// `kind` that reads the stream the running operator names as its second
+// input. -1 when there is none.
+int partner(uint32_t kind, int8_t stream_input2) {
+  const open_table_entry* second = open_entry(stream_input2);
+  if (second == nullptr) return -1;
+  const auto& table = vars().operator_table;
+  for (int k = 0; k < OPERATOR_ENTRIES; ++k) {
+    if (table[k].operator_ == kind && reads_stream(table[k], second->stream_desc)) return k;
+  }
+  return -1;
+}
+
+// The partner of AVG_P1 and AVG_P2: the first operator of that kind.
+int first_of_kind(uint32_t kind) {
+  const auto& table = vars().operator_table;
+  for (int k = 0; k < OPERATOR_ENTRIES; ++k) {
+    if (table[k].operator_ == kind) return k;
+  }
+  return -1;
+}
+
+// The operator's working record becomes the delivered record.
+void refresh(record_type& record, const int8_t* buf, uint8_t nbytes) {
+  uint8_t size = std::min(nbytes, RECORD_BYTES);
+  std::memset(record.data.buffer, 0, RECORD_BYTES);
+  if (size > 0) std::memcpy(record.data.buffer, buf, size);
+  record.numfields = static_cast<uint8_t>((size + 1) / 2);
+}
+
+uint8_t bytes_of(const operator_table_entry& op) {
+  return static_cast<uint8_t>(op.record.numfields * 2);
+}
+
+// How one completion proceeds after an operator's row.
+enum class Row { next, fail };
+
+// Runs the row of operator i for one completion of stream s. `flag` says
+// whether an operator other than MIRROR has been given this record already.
+Row run_row(uint8_t i, stream_type s, int8_t* buf, uint8_t nbytes, bool& flag) {
+  // The entry is read afresh after each call below: a nested completion may
+  // have changed it, and the operator gets its record by value.
+  operator_table_entry& op = vars().operator_table[i];
+  uint8_t size = std::min(nbytes, RECORD_BYTES);
+  // Aggregates read the new record themselves, from a copy that ends in
+  // zeros where the record ends.
+  RecordBytes whole{};
+  if (is_aggregate(op.operator_)) whole = aggregate_input(s, buf, nbytes);
+  switch (op.operator_) {
+    case SELECT_C:
+      if (flag) {
+        dbg(DBG_USR1, "flag a uno.\n");
+        break;
+      }
+      flag = true;
+      if (!is_open(op.stream_output)) {
+        dbg(DBG_USR1, "SELECT_C...stream di uscita non aperto o entrata vuota.\n");
+      } else {
+        dbg(DBG_USR1, "SELECT_c...readDone.\n");
+        select_c(s, desc(op.stream_output), op.record, op.predicate, op.field1, op.constant);
+      }
+      break;
+
+    case SELECT_F:
+      dbg(DBG_USR1, "SELECT_F...readDone.\n");
+      if (flag) break;
+      flag = true;
+      if (!is_open(op.stream_output)) {
+        dbg(DBG_USR1, "SELECT_C...stream di uscita non aperto o entrata vuota.\n");
+      } else {
+        select_f(s, desc(op.stream_output), op.record, op.predicate, op.field1, op.field2);
+      }
+      break;
+
+    case PROJECTION:
+      dbg(DBG_USR1, "PROJECTION...readDone.\n");
+      if (flag) break;
+      flag = true;
+      if (!is_open(op.stream_output)) {
+        dbg(DBG_USR1, "PROJECTION...stream di uscita non aperto o entrata vuota.\n");
+      } else {
+        projection(s, desc(op.stream_output), op.record, op.field1, op.field2);
+      }
+      break;
+
+    case SYNC_JOIN_I:
+      dbg(DBG_USR1, "SYNC_JOIN_I...readDone.\n");
+      if (flag) break;
+      flag = true;
+      if (is_open(op.stream_output) && is_open(op.stream_input2)) {
+        sync_join_i(desc(op.stream_output), desc(op.stream_input2), s, op.record);
+      }
+      break;
+
+    case SYNC_JOIN_O: {
+      dbg(DBG_USR1, "SYNC_JOIN_O...readDone.\n");
+      if (flag) break;
+      flag = true;
+      int k = partner(SYNC_JOIN_I, op.stream_input2);
+      if (k < 0) return Row::fail;
+      sync_join_o(s, desc(op.stream_input2), size, bytes_of(vars().operator_table[k]));
+      break;
+    }
+
+    case MERGE_JOIN_I: {
+      dbg(DBG_USR1, "MERGE_JOIN_I...readDone.\n");
+      if (flag) break;
+      flag = true;
+      if (!is_open(op.stream_output) || !is_open(op.stream_input2)) break;
+      int k = partner(MERGE_JOIN_O, op.stream_input2);
+      if (k < 0) return Row::fail;
+      merge_join_i(desc(op.stream_output), desc(op.stream_input2), s, op.record,
+                   bytes_of(vars().operator_table[k]));
+      break;
+    }
+
+    case MERGE_JOIN_O: {
+      dbg(DBG_USR1, "MERGE_JOIN_O...readDone.\n");
+      if (flag) break;
+      flag = true;
+      LedsM::redToggle();
+      int k = partner(MERGE_JOIN_I, op.stream_input2);
+      if (k < 0) {
+        dbg(DBG_USR1,
+            "MERGE_JOIN_O...readDone---nessuna entrata valida corrisponde all'inner stream del "
+            "join \n");
+        return Row::fail;
+      }
+      if (!is_open(op.stream_input2)) {
+        dbg(DBG_USR1, "MERGE_JOIN_O...readDone---stream di uscita non aperto o entrata vuota \n");
+        break;
+      }
+      merge_join_o(s, desc(op.stream_input2), bytes_of(vars().operator_table[k]));
+      break;
+    }
+
+    case SEND:
+      dbg(DBG_USR1, "SEND...readDone.\n");
+      if (flag) break;
+      flag = true;
+      if (is_open(op.stream_output)) send(desc(op.stream_input1), desc(op.stream_output), op.record);
+      break;
+
+    case MIRROR:
+      // Runs on every completion of its input and leaves the flag alone.
+      dbg(DBG_USR1, "MIRROR...readDone.\n");
+      if (!is_open(op.stream_output)) {
+        dbg(DBG_USR1, "MIRROR...stream di uscita non aperto o entrata vuota.\n");
+      } else {
+        mirror(desc(op.stream_output), op.record);
+      }
+      break;
+
+    case SERIAL_SEND:
+      if (flag) {
+        dbg(DBG_USR1, "SERIAL_SEND...readDone....flag a 1.\n");
+        break;
+      }
+      dbg(DBG_USR1, "SERIAL_SEND...readDone.\n");
+      flag = true;
+      // Only the base station has a host on its serial port.
+      if (VEX_LOCAL_ADDRESS == 0) serial_send(desc(op.stream_input1), op.record, nbytes);
+      break;
+
+    case AVG_1:
+    case AVG_P1: {
+      const bool partial = op.operator_ == AVG_P1;
+      const char* name = partial ? "AVG_P1" : "AVG_1";
+      dbg(DBG_USR1, "%s...readDone.\n", name);
+      if (flag) break;
+      flag = true;
+      if (!is_open(op.stream_output)) {
+        dbg(DBG_USR1, "%s...readDone...stream di uscita non aperto o entrata vuota.\n", name);
+        break;
+      }
+      int k = partial ? first_of_kind(AVG_P2) : partner(AVG_2, op.stream_input2);
+      if (k < 0) {
+        dbg(DBG_USR1, "%s...nessuna entrata valida corrisponde allo stream 1 dell'average.\n",
+            name);
+        return Row::fail;
+      }
+      if (!is_open(op.stream_input2)) {
+        dbg(DBG_USR1, "%s...readDone---stream di uscita non aperto o entrata vuota \n", name);
+        break;
+      }
+      const operator_table_entry& other = vars().operator_table[k];
+      if (!partial) {
+        dbg(DBG_USR1, " READDONE...valore di numfields del rec_1 prima della procedura %i \n",
+            op.record.numfields);
+        dbg(DBG_USR1, " READDONE...valore di numfields del rec_2 prima della procedura %i \n",
+            other.record.numfields);
+      }
+      average_1(desc(op.stream_input2), desc(other.stream_output), whole.data(),
+                other.record, op.record, nbytes, i, static_cast<uint8_t>(k), partial ? 11 : 12,
+                op.field1, op.field2, op.constant, op.constant2, op.constant3);
+      break;
+    }
+
+    case AVG_2:
+    case AVG_P2: {
+      const bool partial = op.operator_ == AVG_P2;
+      const char* name = partial ? "AVG_P2" : "AVG_2";
+      dbg(DBG_USR1, "%s...readDone.\n", name);
+      if (flag) break;
+      flag = true;
+      if (!is_open(op.stream_output)) {
+        dbg(DBG_USR1, "%s...readDone...stream di uscita non aperto o entrata vuota.\n", name);
+        break;
+      }
+      if (!is_open(op.stream_input2)) {
+        dbg(DBG_USR1, "%s...readDone---stream di uscita non aperto o entrata vuota \n", name);
+        break;
+      }
+      int k = partial ? first_of_kind(AVG_P1) : partner(AVG_1, op.stream_input2);
+      if (k < 0) {
+        dbg(DBG_USR1, "%s...nessuna entrata valida corrisponde allo stream 1 dell'average.\n",
+            name);
+        return Row::fail;
+      }
+      const operator_table_entry& other = vars().operator_table[k];
+      if (!partial) {
+        dbg(DBG_USR1, " READDONE...valore di numfields del rec_2 prima della procedura %i \n",
+            op.record.numfields);
+        dbg(DBG_USR1, " READDONE...valore di numfields del rec_1 prima della procedura %i \n",
+            other.record.numfields);
+      }
+      average_2(desc(op.stream_input2), desc(op.stream_output), whole.data(),
+                op.record, other.record, nbytes, static_cast<uint8_t>(k), i, partial ? 11 : 12,
+                op.field1, op.field2, op.constant, op.constant2, op.constant3);
+      break;
+    }
+
+    case MAX_MIN_1: {
+      dbg(DBG_USR1, "MAX_MIN_1...readDone.\n");
+      if (flag) break;
+      flag = true;
+      if (!is_open(op.stream_output)) {
+        dbg(DBG_USR1, "MAX_MIN_1...readDone...stream di uscita non aperto o entrata vuota.\n");
+        break;
+      }
+      int k = partner(MAX_MIN_2, op.stream_input2);
+      if (k < 0) {
+        dbg(DBG_USR1, "MAX_MIN_1...nessuna entrata valida corrisponde allo stream 1 dell'average.\n");
+        return Row::fail;
+      }
+      if (!is_open(op.stream_input2)) {
+        dbg(DBG_USR1, "MAX_MIN_1...readDone---stream di uscita non aperto o entrata vuota \n");
+        break;
+      }
+      const operator_table_entry& other = vars().operator_table[k];
+      max_min_1(desc(op.stream_input2), desc(other.stream_output), whole.data(),
+                other.record, op.record, nbytes, i, static_cast<uint8_t>(k),
+                op.constant == 1 ? 14 : 13, op.field1, op.field2);
+      break;
+    }
+
+    case MAX_MIN_2: {
+      dbg(DBG_USR1, "MAX_MIN_2...readDone.\n");
+      if (flag) break;
+      flag = true;
+      if (!is_open(op.stream_output)) {
+        dbg(DBG_USR1, "MAX_MIN_2...readDone...stream di uscita non aperto o entrata vuota.\n");
+        break;
+      }
+      if (!is_open(op.stream_input2)) {
+        dbg(DBG_USR1, "MAX_MIN_2...readDone---stream di uscita non aperto o entrata vuota \n");
+        break;
+      }
+      int k = partner(MAX_MIN_1, op.stream_input2);
+      if (k < 0) {
+        dbg(DBG_USR1, "MAX_MIN_2...nessuna entrata valida corrisponde allo stream 1 dell'average.\n");
+        return Row::fail;
+      }
+      const operator_table_entry& other = vars().operator_table[k];
+      max_min_2(desc(op.stream_input2), desc(op.stream_output), whole.data(),
+                op.record, other.record, nbytes, static_cast<uint8_t>(k), i,
+                op.constant == 1 ? 14 : 13, op.field1, op.field2);
+      break;
+    }
+
+    case MAX_MIN_T:
+      if (flag) {
+        dbg(DBG_USR1, "flag a uno.\n");
+        break;
+      }
+      flag = true;
+      if (!is_open(op.stream_output)) {
+        dbg(DBG_USR1, "MAX_MIN_T...stream di uscita non aperto o entrata vuota.\n");
+        break;
+      }
+      dbg(DBG_USR1, "MAX_MIN_T...readDone.\n");
+      max_min_t(s, desc(op.stream_output), op.record, op.field1, op.constant == 1 ? 13 : 14, i,
+                reinterpret_cast<uint8_t*>(whole.data()), op.constant2);
+      break;
+
+    case AVG_T:
+      if (flag) {
+        dbg(DBG_USR1, "flag a uno.\n");
+        break;
+      }
+      flag = true;
+      if (!is_open(op.stream_output)) {
+        dbg(DBG_USR1, "AVG_T...stream di uscita non aperto o entrata vuota.\n");
+        break;
+      }
+      dbg(DBG_USR1, "AVG_T...readDone.\n");
+      dbg(DBG_USR1, "AVG_T...readDone...valore di constant2..%i.\n", op.constant2);
+      average_t(s, desc(op.stream_output), op.record, op.field1, i,
+                reinterpret_cast<uint8_t*>(whole.data()), op.constant2);
+      break;
+
+    default:
+      break;
+  }
+  return Row::next;
+}
+}  // namespace
+
+open_table_entry* open_entry(int8_t index) {
+  if (index < 0 || index >= OPEN_ENTRIES) return nullptr;
+  return &vars().open_table[index];
+}
+
+bool is_open(int8_t index) {
+  const open_table_entry* e = open_entry(index);
+  return e != nullptr && e->validity != 0 && e->stream_desc.no >= 0;
+}
+
+stream_type desc(int8_t index) {
+  const open_table_entry* e = open_entry(index);
+  return e != nullptr ? e->stream_desc : stream_type{0, INVALID_DESCRIPTOR};
+}
+
+bool same_stream(stream_type a, stream_type b) { return a.table_id == b.table_id && a.no == b.no; }
+
+int8_t store_read_request(stream_type stream_desc) {
+  dbg(DBG_USR1, " Sono nel metodo store_read_request.\n");
+  auto& requests = vars().read_requested;
+  int8_t free_index = -1;
+  for (int8_t i = 0; i < READ_REQUESTS; ++i) {
+    app_read_request& r = requests[i];
+    if (r.stream_desc.no == -1) {
+      if (free_index == -1) free_index = i;
+      continue;
+    }
+    if (same_stream(r.stream_desc, stream_desc)) {
+      ++r.num_reads;
+      return i;
+    }
+  }
+  if (free_index == -1) return -1;
+  requests[free_index] = {stream_desc, 1};
+  return free_index;
+}
+
+void remove_read_request(stream_type stream_desc) {
+  dbg(DBG_USR1, " Sono nel metodo remove_read_request.\n");
+  for (app_read_request& r : vars().read_requested) {
+    if (r.stream_desc.no == -1 || !same_stream(r.stream_desc, stream_desc)) continue;
+    if (r.num_reads != 0) --r.num_reads;
+    if (r.num_reads == 0) r.stream_desc.no = -1;
+    return;
+  }
+}
+
+void request_next_record(stream_type s, uint8_t n, const char* refused_line) {
+  if (store_read_request(s) == -1) return;
+  // The count goes up before the read: the record may be delivered, and the
+  // operator run again, from inside it.
+  if (SSToAppM::SSToApp_read(s, n) == FAIL) {
+    if (refused_line != nullptr) dbg(DBG_USR1, "%s", refused_line);
+    remove_read_request(s);
+  }
+}
+
+result_t SSToApp_readDone(stream_type stream_desc, int8_t* buf, uint8_t nbytes,
+                          result_t success) {
+  if (success != SUCCESS) return success;
+  dbg(DBG_USR1, "Sono nella ReadDone dopo SUCCESS.\n");
+  const auto& requests = vars().read_requested;
+  bool requested = std::any_of(requests.begin(), requests.end(), [&](const app_read_request& r) {
+    return r.stream_desc.no != -1 && same_stream(r.stream_desc, stream_desc);
+  });
+  if (!requested) {
+    dbg(DBG_USR1, "nessuna richiesta di lettura fatta per lo stream stream_desc.\n");
+    return FAIL;
+  }
+
+  // Every operator reading the stream gets its working record refreshed, but
+  // only the first (besides any MIRROR) runs on it.
+  bool flag = false;
+  for (uint8_t i = 0; i < OPERATOR_ENTRIES; ++i) {
+    operator_table_entry& op = vars().operator_table[i];
+    if (op.operator_ == NO_OPERATOR || !reads_stream(op, stream_desc)) continue;
+    if (!is_aggregate(op.operator_)) refresh(op.record, buf, nbytes);
+    if (run_row(i, stream_desc, buf, nbytes, flag) == Row::fail) return FAIL;
+  }
+  remove_read_request(stream_desc);
+  return success;
+}
+
+result_t SSToApp_openRemoteDone(stream_type stream_desc, uint8_t symbolic_name,
+                                result_t success) {
+  Vars& v = vars();
+  if (success == SUCCESS) {
+    dbg(DBG_USR1, " OPENREMOTEDONE .\n");
+    bool requested = symbolic_name != 0 &&
+                     std::any_of(v.open_requested.begin(), v.open_requested.end(),
+                                 [&](const app_open_request& r) {
+                                   return r.symbolic_name == symbolic_name;
+                                 });
+    if (!requested) return SUCCESS;
+
+    for (int8_t e = 0; e < OPEN_ENTRIES; ++e) {
+      open_table_entry& entry = v.open_table[e];
+      if (entry.symbolic_name != symbolic_name || entry.validity != 1) continue;
+      entry.stream_desc = stream_desc;
+      if (entry.dest != VEX_LOCAL_ADDRESS) break;  // writing side: only recorded
+
+      dbg(DBG_USR1, "OPENREMOTEDONE---completata l'apertura di un remote stream in lettura.\n");
+      // The first installed operator reading the stream asks for its first record.
+      auto reader = std::find_if(v.operator_table.begin(), v.operator_table.end(),
+                                 [&](const operator_table_entry& op) {
+                                   return op.operator_ != NO_OPERATOR && op.stream_input1 == e;
+                                 });
+      if (reader == v.operator_table.end()) {
+        dbg(DBG_USR1,
+            "OPENREMOTEDONE--nessuna entrata di OPERATOR_TABLE e' tale che stream_input1 = i.\n");
+      } else if (reader->operator_ != SYNC_JOIN_I && reader->operator_ != MERGE_JOIN_I) {
+        if (store_read_request(stream_desc) == -1) {
+          dbg(DBG_USR1, "OPENREMOTEDONE---non e' stato possibile memorizzare la richiesta.\n");
+        } else if (SSToAppM::SSToApp_read(stream_desc, bytes_of(*reader)) == FAIL) {
+          dbg(DBG_USR1,
+              "OPENREMOTEDONE---la lettura e' fallita, rimuovo la richiesta di read.\n");
+          remove_read_request(stream_desc);
+        }
+      }
+      break;
+    }
+  }
+  if (symbolic_name != 0) {
+    for (app_open_request& r : v.open_requested) {
+      if (r.symbolic_name == symbolic_name) {
+        r.symbolic_name = 0;
+        break;
+      }
+    }
+  }
+  return SUCCESS;
+}
+}  // namespace PellundM
