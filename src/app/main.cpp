@@ -9,10 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "app/wiring.hpp"
 #include "control/control_server.hpp"
 #include "devices/adc_model.hpp"
 #include "devices/eeprom.hpp"
-#include "devices/profiling.hpp"
+#include "devices/power_state_m.hpp"
 #include "kernel/command_line.hpp"
 #include "kernel/dbg.hpp"
 #include "kernel/driver.hpp"
@@ -51,6 +52,7 @@ int main(int argc, char** argv) {
   if (args.size() == 1 && (args[0] == "-h" || args[0] == "--help")) Brelo_help(program);
   if (args.empty()) Brelo_usage(program);
 
+  wire_components();
   dbg_init();
   ParsedCommandLine parsed = parse_command_line(args);
   const SimOptions& options = parsed.options;
@@ -62,12 +64,14 @@ int main(int argc, char** argv) {
       fail("SIM: boot time value must be a positive integer, not %s\n", parsed.error_text.c_str());
     case CommandLineError::bad_rate:
       fail("SIM: Invalid rate constant: %s.\n", parsed.error_text.c_str());
+    case CommandLineError::bad_port:
+      fail("SIM: Invalid control port: %s\n", parsed.error_text.c_str());
   }
   dbg_suppress_stdout = options.nodbgout;
   set_rate_value(options.rate);
   const int num_nodes = options.num_nodes;
 
-  profiling_init(options.power_profiling, options.cpu_profiling);
+  PowerStateM::PowerState_init(options.power_profiling, options.cpu_profiling);
   if (num_nodes > VEXNODES) {
     std::fprintf(stderr,
                  "Brelo: I am compiled for maximum of %d nodes and you have specified %d nodes.\n",
@@ -95,8 +99,11 @@ int main(int argc, char** argv) {
   }
   create_adc_model(adc_model == "random");
 
-  eeprom_create(options.eeprom_file ? options.eeprom_file->c_str() : nullptr, num_nodes,
-                EEPROM_BYTES_PER_MOTE);
+  if (options.eeprom_file) {
+    namedEEPROM(options.eeprom_file->c_str(), num_nodes, EEPROM_BYTES_PER_MOTE);
+  } else {
+    anonymousEEPROM(num_nodes, EEPROM_BYTES_PER_MOTE);
+  }
   dbg_clear(DBG_SIM | DBG_BOOT, "SIM: EEPROM system initialized.\n");
 
   create_simple_spatial_model();
@@ -114,7 +121,11 @@ int main(int argc, char** argv) {
 
   {
     SigintBlock only_the_simulation_thread_takes_sigint;
-    initializeSockets();
+    ControlSettings control;
+    control.command_port = static_cast<uint16_t>(options.control_port);
+    control.event_port = static_cast<uint16_t>(options.control_port + 1);
+    control.gui = options.gui;
+    initializeSockets(control);
   }
   if (options.gui) waitForGuiConnection();
 
@@ -122,10 +133,10 @@ int main(int argc, char** argv) {
   rate_checkpoint();
 
   MainLoopHooks hooks;
-  if (cpu_profiling_on()) hooks.cpu_checkpoint = cpu_profiling_checkpoint;
+  if (PowerStateM::cpu_on()) hooks.cpu_checkpoint = PowerStateM::PowerState_CPUCycleCheckpoint;
   run_main_loop(options.stop_time, hooks);
 
-  if (power_profiling_on() || cpu_profiling_on()) profiling_stop();
+  if (PowerStateM::power_on() || PowerStateM::cpu_on()) PowerStateM::PowerState_stop();
   std::printf("Simulation of %i motes completed.\n", num_nodes);
   std::fflush(stdout);
   return 0;
