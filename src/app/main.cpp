@@ -11,6 +11,7 @@
 
 #include "app/wiring.hpp"
 #include "control/control_server.hpp"
+#include "control/variable_access.hpp"
 #include "devices/adc_model.hpp"
 #include "devices/eeprom.hpp"
 #include "devices/power_state_m.hpp"
@@ -133,6 +134,7 @@ int main(int argc, char** argv) {
   rate_checkpoint();
 
   MainLoopHooks hooks;
+  hooks.between_events = variable_access_serve;
   if (PowerStateM::cpu_on()) hooks.cpu_checkpoint = PowerStateM::PowerState_CPUCycleCheckpoint;
   run_main_loop(options.stop_time, hooks);
 

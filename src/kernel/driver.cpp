@@ -53,6 +53,7 @@ void run_main_loop(vex_time_t stop_time, const MainLoopHooks& hooks) {
   while (stop_time == 0 || vex_state.vex_time < stop_time) {
     if (sigint_pending()) exit_on_sigint();
     pause_point();
+    if (hooks.between_events != nullptr) hooks.between_events();
     VEXH_run_all_tasks();
     if (vex_state.queue.handle_next_event(vex_state)) {
       rate_based_wait();

@@ -14,6 +14,7 @@ void schedule_boots(int motes_to_boot, int boot_window);
 
 struct MainLoopHooks {
   void (*cpu_checkpoint)() = nullptr;  // taken every 0.2 virtual seconds when set
+  void (*between_events)() = nullptr;  // called before each round of tasks and an event
 };
 
 // Runs tasks and events until virtual time reaches stop_time (0: forever).

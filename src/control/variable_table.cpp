@@ -1,0 +1,192 @@
+#include "control/variable_table.hpp"
+
+#include <array>
+#include <cstring>
+#include <type_traits>
+
+#include "devices/adc_m.hpp"
+#include "devices/i2c_m.hpp"
+#include "devices/i2c_pot_m.hpp"
+#include "devices/leds_m.hpp"
+#include "devices/photo_temp_m.hpp"
+#include "devices/random_lfsr.hpp"
+#include "kernel/clock.hpp"
+#include "kernel/timer_m.hpp"
+#include "net/am_promiscuous.hpp"
+#include "net/net_to_ssm.hpp"
+#include "query/pellund_m.hpp"
+#include "radio/channel_mon_c.hpp"
+#include "radio/orla_high_speed_radio_m.hpp"
+#include "radio/radio_hardware.hpp"
+#include "radio/sec_ded_encoding.hpp"
+#include "radio/spi_byte_fifo_c.hpp"
+#include "streams/ss_to_app.hpp"
+
+namespace {
+// Copies a value whose host bytes are already its 32-bit image.
+template <typename T>
+void raw(uint8_t* out, const T& value) {
+  static_assert(std::is_trivially_copyable_v<T>);
+  std::memcpy(out, &value, sizeof value);
+}
+
+// Pointers are shown as 0 when null and as a fixed nonzero token otherwise:
+// the host address means nothing to a client and is never given out.
+void pointer(uint8_t* out, const void* p) {
+  uint32_t token = p == nullptr ? 0 : 1;
+  raw(out, token);
+}
+
+// An event handle reads as the event pointer it stands for.
+void handle(uint8_t* out, const RadioEventHandle& h) { pointer(out, h.live ? &h : nullptr); }
+
+// State this implementation keeps elsewhere or not at all (locals of tasks,
+// a record it never needs): its image stays zero.
+void zeros(int, uint8_t*) {}
+
+void channel_table(int mote, uint8_t* out) {
+  const auto& table = NetToSSM::vars_of(mote).channel_table;
+  for (const NetToSSM::table_elem& e : table) {
+    raw(out, e.channel_id);
+    raw(out + 4, e.dest);
+    out[6] = e.validity;
+    out += 8;
+  }
+}
+
+static_assert(sizeof(PellundM::operator_table_entry) == 44 && sizeof(PellundM::open_table_entry) == 24 &&
+              sizeof(PellundM::app_open_request) == 20 && sizeof(PellundM::app_read_request) == 3);
+static_assert(sizeof(VEX_Msg) == 112);
+
+#define ROW(text, bytes, body) \
+  VariableRow { text, bytes, [](int mote, uint8_t* out) { body; } }
+
+const std::array<VariableRow, 108> rows = {{
+    ROW("PellundM$operator_table", 528, raw(out, PellundM::vars_of(mote).operator_table)),
+    ROW("PellundM$open_table", 240, raw(out, PellundM::vars_of(mote).open_table)),
+    ROW("PellundM$open_requested", 120, raw(out, PellundM::vars_of(mote).open_requested)),
+    ROW("PellundM$read_requested", 18, raw(out, PellundM::vars_of(mote).read_requested)),
+    ROW("PellundM$send_pending", 1, out[0] = PellundM::vars_of(mote).send_pending),
+    ROW("PellundM$pkt", 112, raw(out, PellundM::vars_of(mote).pkt)),
+    ROW("PellundM$gTxMsg", 112, raw(out, PellundM::vars_of(mote).gTxMsg)),
+    ROW("PellundM$radio_send_pending", 1, out[0] = PellundM::vars_of(mote).radio_send_pending),
+    {"SSToAppM$packet", 44, zeros},
+    {"SSToAppM$openRemoteDone_stream_desc", 2, zeros},
+    {"SSToAppM$openRemoteDone_symbolic_name", 1, zeros},
+    {"SSToAppM$openRemoteDone_success", 1, zeros},
+    {"SSToAppM$insertDataTaskLight_data", 2, zeros},
+    {"SSToAppM$insertDataTaskTemp_data", 2, zeros},
+    {"SSToAppM$insertDataTaskVoice_data", 2, zeros},
+    {"SSToAppM$insertDataTaskAccelX_data", 2, zeros},
+    {"SSToAppM$insertDataTaskAccelY_data", 2, zeros},
+    {"SSToAppM$insertDataTaskMagX_data", 2, zeros},
+    {"SSToAppM$insertDataTaskMagY_data", 2, zeros},
+    {"SSToAppM$insertDataTaskLight_timestamp", 2, zeros},
+    {"SSToAppM$insertDataTaskTemp_timestamp", 2, zeros},
+    {"SSToAppM$insertDataTaskVoice_timestamp", 2, zeros},
+    {"SSToAppM$insertDataTaskAccelX_timestamp", 2, zeros},
+    {"SSToAppM$insertDataTaskAccelY_timestamp", 2, zeros},
+    {"SSToAppM$insertDataTaskMagX_timestamp", 2, zeros},
+    {"SSToAppM$insertDataTaskMagY_timestamp", 2, zeros},
+    // The stream tables' 32-bit images are not encoded yet; they read as zeros.
+    {"SSToAppM$src_remote_table", 48, zeros},
+    {"SSToAppM$dest_remote_table", 240, zeros},
+    {"SSToAppM$sensor_table", 128, zeros},
+    {"SSToAppM$local_table", 96, zeros},
+    ROW("SSToAppM$timestamp", 2, raw(out, SSToAppM::vars_of(mote).timestamp)),
+    ROW("SSToAppM$timestamp_rate", 2, raw(out, SSToAppM::vars_of(mote).timestamp_rate)),
+    ROW("SSToAppM$epotime", 2, raw(out, SSToAppM::vars_of(mote).epotime)),
+    ROW("SSToAppM$epoch_rate", 2, raw(out, SSToAppM::vars_of(mote).epoch_rate)),
+    {"NetToSSM$channel_table", 32, channel_table},
+    ROW("NetToSSM$send_pending", 1, out[0] = NetToSSM::vars_of(mote).send_pending),
+    ROW("NetToSSM$pbuffer", 4, pointer(out, NetToSSM::vars_of(mote).pbuffer)),
+    ROW("NetToSSM$global_buffer", 112, raw(out, NetToSSM::vars_of(mote).global_buffer)),
+    ROW("NetToSSM$connect_buffer", 112, raw(out, NetToSSM::vars_of(mote).connect_buffer)),
+    ROW("NetToSSM$disconnect_buffer", 112, raw(out, NetToSSM::vars_of(mote).disconnect_buffer)),
+    ROW("NetToSSM$send_buffer", 112, raw(out, NetToSSM::vars_of(mote).send_buffer)),
+    ROW("AMPromiscuous$state", 1, out[0] = AMPromiscuous::vars_of(mote).state),
+    ROW("AMPromiscuous$buffer", 4, pointer(out, AMPromiscuous::vars_of(mote).buffer)),
+    ROW("AMPromiscuous$lastCount", 2, raw(out, AMPromiscuous::vars_of(mote).lastCount)),
+    ROW("AMPromiscuous$counter", 2, raw(out, AMPromiscuous::vars_of(mote).counter)),
+    ROW("AMPromiscuous$promiscuous_mode", 1,
+        out[0] = AMPromiscuous::vars_of(mote).promiscuous_mode),
+    ROW("AMPromiscuous$crc_check", 1, out[0] = AMPromiscuous::vars_of(mote).crc_check),
+    ROW("OrlaHighSpeedRadioM$state", 1, out[0] = OrlaHighSpeedRadioM::vars_of(mote).state),
+    ROW("OrlaHighSpeedRadioM$send_state", 1,
+        out[0] = OrlaHighSpeedRadioM::vars_of(mote).send_state),
+    ROW("OrlaHighSpeedRadioM$tx_count", 1, out[0] = OrlaHighSpeedRadioM::vars_of(mote).tx_count),
+    ROW("OrlaHighSpeedRadioM$calc_crc", 2, raw(out, OrlaHighSpeedRadioM::vars_of(mote).calc_crc)),
+    ROW("OrlaHighSpeedRadioM$ack_count", 1,
+        out[0] = OrlaHighSpeedRadioM::vars_of(mote).ack_count),
+    ROW("OrlaHighSpeedRadioM$rec_count", 1,
+        out[0] = OrlaHighSpeedRadioM::vars_of(mote).rec_count),
+    ROW("OrlaHighSpeedRadioM$buffer", 112, raw(out, OrlaHighSpeedRadioM::vars_of(mote).buffer)),
+    ROW("OrlaHighSpeedRadioM$rec_ptr", 4, pointer(out, OrlaHighSpeedRadioM::vars_of(mote).rec_ptr)),
+    ROW("OrlaHighSpeedRadioM$send_ptr", 4,
+        pointer(out, OrlaHighSpeedRadioM::vars_of(mote).send_ptr)),
+    ROW("OrlaHighSpeedRadioM$rx_count", 1, out[0] = OrlaHighSpeedRadioM::vars_of(mote).rx_count),
+    ROW("OrlaHighSpeedRadioM$msg_length", 1,
+        out[0] = OrlaHighSpeedRadioM::vars_of(mote).msg_length),
+    ROW("OrlaHighSpeedRadioM$buf_head", 1, out[0] = OrlaHighSpeedRadioM::vars_of(mote).buf_head),
+    ROW("OrlaHighSpeedRadioM$buf_end", 1, out[0] = OrlaHighSpeedRadioM::vars_of(mote).buf_end),
+    ROW("OrlaHighSpeedRadioM$encoded_buffer", 4,
+        raw(out, OrlaHighSpeedRadioM::vars_of(mote).encoded_buffer)),
+    ROW("OrlaHighSpeedRadioM$enc_count", 1,
+        out[0] = OrlaHighSpeedRadioM::vars_of(mote).enc_count),
+    ROW("SecDedEncoding$data1", 1, out[0] = SecDedEncoding::vars_of(mote).data1),
+    ROW("SecDedEncoding$data2", 1, out[0] = SecDedEncoding::vars_of(mote).data2),
+    ROW("SecDedEncoding$data3", 1, out[0] = SecDedEncoding::vars_of(mote).data3),
+    ROW("SecDedEncoding$state", 1, out[0] = SecDedEncoding::vars_of(mote).state),
+    ROW("RandomLFSR$shiftReg", 2, raw(out, RandomLFSR::vars_of(mote).shiftReg)),
+    ROW("RandomLFSR$initSeed", 2, raw(out, RandomLFSR::vars_of(mote).initSeed)),
+    ROW("RandomLFSR$mask", 2, raw(out, RandomLFSR::vars_of(mote).mask)),
+    ROW("channelMonEvents", 4, handle(out, channelMonEvents[mote])),
+    ROW("ChannelMonC$CM_search", 4, raw(out, ChannelMonC::vars_of(mote).CM_search)),
+    ROW("ChannelMonC$CM_state", 1, out[0] = ChannelMonC::vars_of(mote).CM_state),
+    ROW("ChannelMonC$CM_lastBit", 1, out[0] = ChannelMonC::vars_of(mote).CM_lastBit),
+    ROW("ChannelMonC$CM_startSymBits", 1, out[0] = ChannelMonC::vars_of(mote).CM_startSymBits),
+    ROW("ChannelMonC$CM_waiting", 2, raw(out, ChannelMonC::vars_of(mote).CM_waiting)),
+    ROW("radioTimingEvents", 4, handle(out, radioTimingEvents[mote])),
+    ROW("SpiByteFifoC$nextByte", 1, out[0] = SpiByteFifoC::vars_of(mote).nextByte),
+    ROW("SpiByteFifoC$state", 1, out[0] = SpiByteFifoC::vars_of(mote).state),
+    ROW("SpiByteFifoC$spdr", 1, out[0] = SpiByteFifoC::vars_of(mote).spdr),
+    ROW("SpiByteFifoC$radioState", 1, out[0] = SpiByteFifoC::vars_of(mote).radioState),
+    ROW("TimerM$mState", 4, raw(out, TimerM::vars_of(mote).mState)),
+    ROW("TimerM$setIntervalFlag", 1, out[0] = TimerM::vars_of(mote).setIntervalFlag),
+    ROW("TimerM$mScale", 1, out[0] = TimerM::vars_of(mote).mScale),
+    ROW("TimerM$mInterval", 1, out[0] = TimerM::vars_of(mote).mInterval),
+    ROW("TimerM$queue_head", 1, raw(out, TimerM::vars_of(mote).queue_head)),
+    ROW("TimerM$queue_tail", 1, raw(out, TimerM::vars_of(mote).queue_tail)),
+    ROW("TimerM$queue_size", 1, out[0] = TimerM::vars_of(mote).queue_size),
+    ROW("TimerM$queue", 11, raw(out, TimerM::vars_of(mote).queue)),
+    ROW("TimerM$interval_outstanding", 2, raw(out, TimerM::vars_of(mote).interval_outstanding)),
+    ROW("TimerM$mTimerList", 132,
+        for (const TimerM::timer_s& t : TimerM::vars_of(mote).mTimerList) {
+          out[0] = t.type;
+          raw(out + 4, t.ticks);
+          raw(out + 8, t.ticksLeft);
+          out += 12;
+        }),
+    ROW("HPLClock$set_flag", 1, out[0] = HPLClock::vars_of(mote).set_flag),
+    ROW("HPLClock$mscale", 1, out[0] = HPLClock::vars_of(mote).mscale),
+    ROW("HPLClock$nextScale", 1, out[0] = HPLClock::vars_of(mote).nextScale),
+    ROW("HPLClock$minterval", 1, out[0] = HPLClock::vars_of(mote).minterval),
+    ROW("LedsM$ledsOn", 1, out[0] = LedsM::vars_of(mote).ledsOn),
+    ROW("ADCM$ReqPort", 2, raw(out, ADCM::vars_of(mote).ReqPort)),
+    ROW("ADCM$ReqVector", 2, raw(out, ADCM::vars_of(mote).ReqVector)),
+    ROW("ADCM$ContReqMask", 2, raw(out, ADCM::vars_of(mote).ContReqMask)),
+    ROW("I2CM$state", 1, out[0] = I2CM::vars_of(mote).state),
+    ROW("I2CM$local_data", 1, out[0] = I2CM::vars_of(mote).local_data),
+    ROW("I2CPotM$data", 1, out[0] = I2CPotM::vars_of(mote).data),
+    ROW("I2CPotM$state", 1, out[0] = I2CPotM::vars_of(mote).state),
+    ROW("I2CPotM$addr", 1, out[0] = I2CPotM::vars_of(mote).addr),
+    ROW("I2CPotM$pot", 1, out[0] = I2CPotM::vars_of(mote).pot),
+    ROW("PhotoTempM$hardwareStatus", 4, raw(out, PhotoTempM::vars_of(mote).hardwareStatus)),
+    ROW("PhotoTempM$photoSensor", 4, raw(out, PhotoTempM::vars_of(mote).photoSensor)),
+    ROW("PhotoTempM$tempSensor", 4, raw(out, PhotoTempM::vars_of(mote).tempSensor)),
+    ROW("PhotoTempM$waitingForSample", 1, out[0] = PhotoTempM::vars_of(mote).waitingForSample),
+}};
+#undef ROW
+}  // namespace
+
+std::span<const VariableRow> variable_table() { return rows; }

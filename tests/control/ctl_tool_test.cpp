@@ -1,0 +1,287 @@
+// brelo-ctl: how it reads its arguments and shows events, and its verbs
+// against a running simulation, a missing one and one that goes away.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "brelo_process.hpp"
+#include "control/client/control_client.hpp"
+#include "ctl/arguments.hpp"
+#include "ctl/event_format.hpp"
+#include "ctl/verbs.hpp"
+#include "kernel/dbg.hpp"
+
+using namespace control_test;
+using namespace brelo_ctl;
+
+namespace {
+struct InProcess {
+  int status;
+  std::string out;
+  std::string err;
+};
+InProcess run_here(const std::vector<std::string>& args) {
+  std::ostringstream out;
+  std::ostringstream err;
+  int status = run(args, out, err);
+  return {status, out.str(), err.str()};
+}
+
+ctl::Event debug_event(uint16_t mote, int64_t time, const std::string& text) {
+  std::vector<uint8_t> payload(512, 0);
+  std::memcpy(payload.data(), text.data(), text.size());
+  return ctl::decode_event(ctl::GuiMsg{ctl::AM_DEBUGMSGEVENT, mote, time, 512}, payload);
+}
+}  // namespace
+
+TEST(CtlArguments, MotesListsAndRanges) {
+  bool all = false;
+  EXPECT_EQ(parse_motes("3", &all), (std::vector<uint16_t>{3}));
+  EXPECT_EQ(parse_motes("5-7,1,6", &all), (std::vector<uint16_t>{5, 6, 7, 1}));
+  EXPECT_FALSE(all);
+  EXPECT_EQ(parse_motes("all", &all), std::vector<uint16_t>{});
+  EXPECT_TRUE(all);
+  for (const char* bad : {"", "1000", "4-2", "x", "1,,2", "-1"}) {
+    EXPECT_FALSE(parse_motes(bad, &all).has_value()) << bad;
+  }
+}
+
+TEST(CtlArguments, HexBytesInSeveralSpellings) {
+  EXPECT_EQ(parse_hex("01 02 ff"), (std::vector<uint8_t>{1, 2, 0xFF}));
+  EXPECT_EQ(parse_hex("0102FF"), (std::vector<uint8_t>{1, 2, 0xFF}));
+  EXPECT_EQ(parse_hex("01:02"), (std::vector<uint8_t>{1, 2}));
+  EXPECT_FALSE(parse_hex("012").has_value());
+  EXPECT_FALSE(parse_hex("0g").has_value());
+}
+
+TEST(CtlArguments, DebugModesByNameOrNumber) {
+  EXPECT_EQ(parse_dbg_modes("boot,am"), DBG_BOOT | DBG_AM | DBG_ERROR);
+  EXPECT_EQ(parse_dbg_modes("all,-radio"), DBG_ALL & ~(DBG_RADIO | DBG_ERROR));
+  EXPECT_EQ(parse_dbg_modes("none"), 0);
+  EXPECT_EQ(parse_dbg_modes("0x1100"), 0x1100);
+  EXPECT_EQ(parse_dbg_modes("0xFFFFFFFFFFFFFFFF"), -1);
+  std::string why;
+  EXPECT_FALSE(parse_dbg_modes("boot,Boot", &why).has_value());
+  EXPECT_EQ(why, "unknown debug mode \"Boot\"");
+}
+
+TEST(CtlArguments, EventMaskByNameOrNumber) {
+  EXPECT_EQ(parse_event_mask("debug,leds"), 65);
+  EXPECT_EQ(parse_event_mask("all"), 0xFFFF);
+  EXPECT_EQ(parse_event_mask("none"), 0);
+  EXPECT_EQ(parse_event_mask("1"), 1);
+  EXPECT_FALSE(parse_event_mask("radios").has_value());
+  EXPECT_FALSE(parse_event_mask("65536").has_value());
+}
+
+TEST(CtlFormat, DebugLineOnOneLine) {
+  ctl::Event event =
+      debug_event(3, 4000000 * 3725LL + 2000000, "\nSIM: Interrupt command, id: 5.\n\n");
+  EXPECT_EQ(event_line(event),
+            "1:2:5.50000000    mote 3     debug      SIM: Interrupt command, id: 5.");
+  EXPECT_EQ(event_json(event),
+            "{\"time\":14902000000,\"clock\":\"1:2:5.50000000\",\"mote\":3,\"type\":\"debug\","
+            "\"text\":\"\\nSIM: Interrupt command, id: 5.\\n\\n\"}");
+}
+
+TEST(CtlFormat, MessagesLedsAndEventsWithoutAMote) {
+  std::vector<uint8_t> data{0xAB, 0x01};
+  VEX_Msg msg = ctl::make_message(0xFFFF, 8, data);
+  msg.group = 125;
+  ctl::Event radio = ctl::decode_event(ctl::GuiMsg{ctl::AM_RADIOMSGSENTEVENT, 2, 0, 112},
+                                       ctl::to_bytes(ctl::RadioMsgSentEvent{msg}));
+  EXPECT_NE(event_line(radio).find("radio      addr 0xffff type 8 group 125 length 2 data ab 01"),
+            std::string::npos);
+  EXPECT_NE(event_json(radio).find("\"am_type\":8,\"group\":125,\"length\":2"), std::string::npos);
+  EXPECT_NE(event_json(radio).find("\"data\":\"ab01\""), std::string::npos);
+
+  ctl::Event leds = ctl::decode_event(ctl::GuiMsg{ctl::AM_LEDEVENT, 1, 0, 1}, {0x05});
+  EXPECT_NE(event_line(leds).find("red on, green off, yellow on"), std::string::npos);
+  EXPECT_NE(event_json(leds).find("\"red\":true,\"green\":false,\"yellow\":true"),
+            std::string::npos);
+
+  ctl::Event echo =
+      ctl::decode_event(ctl::GuiMsg{ctl::AM_INTERRUPTEVENT, 0xFFFF, 0, 4}, {9, 0, 0, 0});
+  EXPECT_NE(event_line(echo).find(" -          interrupt  id 9"), std::string::npos);
+  EXPECT_NE(event_json(echo).find("\"mote\":null,\"type\":\"interrupt\",\"id\":9}"),
+            std::string::npos);
+}
+
+TEST(CtlFormat, JsonStringsEscapeWhatTheyMust) {
+  EXPECT_EQ(json_string("a\"b\\c\td\x01"), "\"a\\\"b\\\\c\\td\\u0001\"");
+}
+
+TEST(CtlCommandLine, HelpForTheToolAndEachVerb) {
+  InProcess help = run_here({"--help"});
+  EXPECT_EQ(help.status, EXIT_DONE);
+  for (const char* verb : {"watch", "info", "count", "on", "off", "radio", "serial", "link", "adc",
+                           "rate", "dbg", "mask", "interrupt", "var"}) {
+    EXPECT_NE(help.out.find(std::string("  ") + verb + " "), std::string::npos) << verb;
+    InProcess verb_help = run_here({verb, "--help"});
+    EXPECT_EQ(verb_help.status, EXIT_DONE) << verb;
+    EXPECT_EQ(verb_help.out.rfind(std::string("usage: brelo-ctl ") + verb, 0), 0u) << verb;
+    EXPECT_EQ(run_here({"help", verb}).out, verb_help.out);
+  }
+}
+
+TEST(CtlCommandLine, WrongCommandLinesExitWithStatusTwo) {
+  const std::vector<std::vector<std::string>> wrong = {
+      {},
+      {"launch"},
+      {"on"},
+      {"on", "1", "2"},
+      {"on", "1001"},
+      {"on", "1", "--at", "1", "--in", "2"},
+      {"link", "0", "1", "1.5"},
+      {"adc", "0", "256", "1"},
+      {"rate", "-1"},
+      {"dbg", "loud"},
+      {"mask", "everything"},
+      {"radio", "0", "--data", "zz"},
+      {"radio", "0", "--text", std::string(97, 'x')},
+      {"watch", "--count", "0"},
+      {"count", "--port", "65535"},
+      {"count", "--bogus"},
+      {"--port"},
+  };
+  for (const auto& args : wrong) {
+    InProcess result = run_here(args);
+    std::string shown;
+    for (const auto& arg : args) shown += arg + " ";
+    EXPECT_EQ(result.status, EXIT_USAGE) << shown;
+    EXPECT_EQ(result.err.rfind("brelo-ctl: ", 0), 0u) << shown;
+    EXPECT_NE(result.err.find("--help"), std::string::npos) << shown;
+  }
+}
+
+TEST(CtlTool, NoSimulatorListeningExitsWithStatusOne) {
+  uint16_t port = free_port_pair();
+  for (const char* verb : {"count", "watch", "info"}) {
+    ToolResult result = run_tool({"--port", std::to_string(port), verb});
+    EXPECT_TRUE(result.status.exited);
+    EXPECT_EQ(result.status.code, EXIT_NOT_RUNNING) << verb;
+    EXPECT_NE(result.err.find("no simulator is listening on 127.0.0.1:"), std::string::npos)
+        << verb;
+  }
+}
+
+class CtlAgainstBrelo : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    brelo_ = std::make_unique<Brelo>(std::vector<std::string>{"-s=0", "-l=4", "3"}, "sim,temp");
+    ASSERT_TRUE(brelo_->wait_until_listening());
+    port_ = std::to_string(brelo_->command_port());
+  }
+  void TearDown() override {
+    if (!gone_) {
+      ExitStatus status = brelo_->interrupt_and_wait();
+      EXPECT_TRUE(status.exited && status.code == 0);
+    }
+    EXPECT_EQ(brelo_->sanitizer_report(), "");
+  }
+  ToolResult tool(std::vector<std::string> args) {
+    args.insert(args.begin(), {"--port", port_});
+    ToolResult result = run_tool(args);
+    EXPECT_TRUE(result.status.exited) << args[2];
+    return result;
+  }
+  bool output_shows(const std::string& text) { return brelo_->process().wait_for_output(text); }
+
+  std::unique_ptr<Brelo> brelo_;
+  std::string port_;
+  bool gone_ = false;
+};
+
+TEST_F(CtlAgainstBrelo, CountAndInfo) {
+  ToolResult count = tool({"count"});
+  EXPECT_EQ(count.status.code, 0);
+  EXPECT_EQ(count.out, "3\n");
+  ToolResult info = tool({"info"});
+  EXPECT_EQ(info.status.code, 0);
+  EXPECT_NE(info.out.find("init       3 motes, radio model simple, rate 4.000"), std::string::npos)
+      << info.out;
+}
+
+TEST_F(CtlAgainstBrelo, SwitchingAndInjecting) {
+  EXPECT_EQ(tool({"on", "0-1"}).status.code, 0);
+  EXPECT_TRUE(output_shows("SIM: Turning on mote 0\n"));
+  EXPECT_TRUE(output_shows("SIM: Turning on mote 1\n"));
+  EXPECT_EQ(tool({"off", "all", "--in", "0.1"}).status.code, 0);
+  EXPECT_TRUE(output_shows("SIM: Turning off mote 2\n"));
+  EXPECT_EQ(tool({"serial", "0", "--type", "8", "--text", "hi"}).status.code, 0);
+  EXPECT_TRUE(output_shows("SIM: Enqueueing UART message for mote 0 (payloadlen 112)\n"));
+  EXPECT_EQ(tool({"radio", "2", "--data", "01 02", "--addr", "2"}).status.code, 0);
+  EXPECT_TRUE(output_shows("SIM: Enqueueing radio message for mote 2 (payloadlen 112)\n"));
+}
+
+TEST_F(CtlAgainstBrelo, SettingsAndInterrupts) {
+  EXPECT_EQ(tool({"link", "0", "1", "0.5"}).status.code, 0);
+  EXPECT_EQ(tool({"adc", "1", "2", "700"}).status.code, 0);
+  EXPECT_EQ(tool({"rate", "2"}).status.code, 0);
+  EXPECT_TRUE(output_shows("SIM: Setting rate to 2.000000\n"));
+  EXPECT_NE(tool({"info"}).out.find("rate 2.000"), std::string::npos);
+  EXPECT_EQ(tool({"mask", "debug,interrupt"}).status.code, 0);
+
+  ToolResult echo = tool({"interrupt", "9", "--wait"});
+  EXPECT_EQ(echo.status.code, 0) << echo.err;
+  EXPECT_NE(echo.out.find("interrupt  id 9"), std::string::npos) << echo.out;
+
+  EXPECT_TRUE(output_shows("SIM: Interrupt command, id: 9."));
+  EXPECT_EQ(tool({"dbg", "sim"}).status.code, 0);  // no more temp lines
+  EXPECT_EQ(tool({"interrupt", "10", "--wait"}).status.code, 0);
+  EXPECT_EQ(brelo_->process().out().find("SIM: Interrupt command, id: 10."), std::string::npos);
+
+  ToolResult unknown = tool({"var", "0", "NoSuchModule$nothing"});
+  EXPECT_EQ(unknown.status.code, EXIT_NOT_FOUND);
+  EXPECT_NE(unknown.err.find("has no variable \"NoSuchModule$nothing\""), std::string::npos);
+}
+
+TEST_F(CtlAgainstBrelo, WatchPrintsEventsAsLinesOrJson) {
+  ToolResult first = tool({"watch", "--count", "1", "--json"});
+  EXPECT_EQ(first.status.code, 0);
+  EXPECT_EQ(first.out.rfind("{\"time\":", 0), 0u) << first.out;
+  EXPECT_NE(first.out.find("\"type\":\"init\",\"motes\":3"), std::string::npos);
+
+  ChildProcess watcher(
+      BRELO_CTL_BINARY,
+      {"brelo-ctl", "--port", port_, "watch", "--types", "interrupt", "--count", "1"}, {});
+  // Interrupts until the watcher, connected at some point, has shown one.
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    EXPECT_EQ(tool({"interrupt", "77"}).status.code, 0);
+    if (watcher.wait_for_output("interrupt", std::chrono::milliseconds(100))) break;
+  }
+  ExitStatus status = watcher.wait();
+  EXPECT_TRUE(status.exited);
+  EXPECT_EQ(status.code, 0);
+  EXPECT_NE(watcher.out().find("interrupt  id 77"), std::string::npos) << watcher.out();
+}
+
+TEST_F(CtlAgainstBrelo, WatcherReportsASimulatorThatGoesAway) {
+  ChildProcess watcher(BRELO_CTL_BINARY, {"brelo-ctl", "--port", port_, "watch"}, {});
+  ASSERT_TRUE(watcher.wait_for_output("init"));
+  ExitStatus ended = brelo_->interrupt_and_wait();
+  gone_ = true;
+  EXPECT_TRUE(ended.exited && ended.code == 0);
+  ExitStatus status = watcher.wait();
+  EXPECT_TRUE(status.exited);
+  EXPECT_EQ(status.code, EXIT_CONNECTION);
+  EXPECT_NE(watcher.err().find("the simulator closed the connection"), std::string::npos)
+      << watcher.err();
+}
+
+TEST_F(CtlAgainstBrelo, FifthCommandClientIsToldTheSimulatorClosedIt) {
+  std::vector<ctl::CommandClient> held(4);
+  for (auto& client : held) {
+    ASSERT_TRUE(client.connect(brelo_->command_port()));
+    ASSERT_TRUE(client.get_mote_count());
+  }
+  ToolResult result = tool({"count"});
+  EXPECT_EQ(result.status.code, EXIT_CONNECTION);
+  EXPECT_NE(result.err.find("the simulator closed the connection"), std::string::npos)
+      << result.err;
+}

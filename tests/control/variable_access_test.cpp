@@ -1,0 +1,156 @@
+#include "control/variable_access.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "../kernel/kernel_fixture.hpp"
+#include "app/wiring.hpp"
+#include "control/variable_table.hpp"
+#include "devices/leds_m.hpp"
+#include "kernel/timer_m.hpp"
+#include "query/pellund_m.hpp"
+
+namespace {
+class VariableAccessTest : public KernelTest {
+ protected:
+  void SetUp() override {
+    KernelTest::SetUp();
+    set_variable_read_wait(std::chrono::milliseconds(2000));
+  }
+  void TearDown() override {
+    set_variable_read_wait(std::chrono::milliseconds(20));
+    KernelTest::TearDown();
+  }
+
+  static uint32_t resolve(int mote, const char* name, uint32_t* length = nullptr) {
+    uint32_t addr = 0, size = 0;
+    EXPECT_EQ(__quil_brelo_resolve(static_cast<uint16_t>(mote), name, &addr, &size), 0) << name;
+    if (length != nullptr) *length = size;
+    return addr;
+  }
+
+  // Reads from another thread, the way the command thread does, while this
+  // thread plays the simulation thread and serves the mailbox.
+  static std::vector<uint8_t> read(uint32_t addr, uint32_t length, bool* ok = nullptr) {
+    std::vector<uint8_t> out(length, 0xAA);
+    bool result = false;
+    std::atomic<bool> finished{false};
+    std::thread reader([&] {
+      result = brelo_read_variable(addr, length, out.data());
+      finished = true;
+    });
+    while (!finished) {
+      variable_access_serve();
+      std::this_thread::yield();
+    }
+    reader.join();
+    if (ok != nullptr) *ok = result;
+    return out;
+  }
+};
+
+TEST_F(VariableAccessTest, EveryNameResolvesWithItsSizeAndMotesGetDistinctAddresses) {
+  auto table = variable_table();
+  ASSERT_EQ(table.size(), 108u);
+  std::set<std::string> names;
+  std::set<uint32_t> addresses;
+  for (const VariableRow& row : table) {
+    names.insert(row.name);
+    uint32_t size = 0;
+    uint32_t a2 = resolve(2, row.name, &size);
+    EXPECT_EQ(size, row.size) << row.name;
+    EXPECT_EQ(resolve(3, row.name), a2 + size) << row.name;
+    addresses.insert(a2);
+  }
+  EXPECT_EQ(names.size(), 108u);
+  EXPECT_EQ(addresses.size(), 108u);
+  uint32_t size = 0;
+  resolve(0, "PellundM$operator_table", &size);
+  EXPECT_EQ(size, 528u);
+  resolve(0, "TimerM$mTimerList", &size);
+  EXPECT_EQ(size, 132u);
+  resolve(0, "SSToAppM$local_table", &size);
+  EXPECT_EQ(size, 96u);
+  resolve(999, "TimerM$mState", &size);
+  EXPECT_EQ(size, 4u);
+}
+
+TEST_F(VariableAccessTest, UnknownNamesAndMotesDoNotResolve) {
+  uint32_t addr = 7, length = 7;
+  EXPECT_EQ(__quil_brelo_resolve(0, "TimerM$nothing", &addr, &length), -1);
+  EXPECT_EQ(__quil_brelo_resolve(0, "timerm$mState", &addr, &length), -1);  // case matters
+  EXPECT_EQ(__quil_brelo_resolve(0, "PhotoTempM$getSample$photoIsNext", &addr, &length), -1);
+  EXPECT_EQ(__quil_brelo_resolve(VEXNODES, "TimerM$mState", &addr, &length), -1);
+}
+
+TEST_F(VariableAccessTest, ForgedAddressesReadNothing) {
+  uint8_t out[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+  EXPECT_FALSE(brelo_read_variable(0, 8, out));
+  EXPECT_FALSE(brelo_read_variable(0x3FFFFFFF, 8, out));
+  EXPECT_FALSE(brelo_read_variable(0xFFFFFFFF, 8, out));
+  EXPECT_EQ(out[0], 1);  // left alone
+  // Just past the last mote's copy of the last variable.
+  const VariableRow& last = variable_table().back();
+  uint32_t end = resolve(VEXNODES - 1, last.name) + last.size;
+  EXPECT_FALSE(brelo_read_variable(end, 1, out));
+}
+
+TEST_F(VariableAccessTest, ValuesFollowTheMoteAndStopAtTheVariablesEnd) {
+  LedsM::vars_of(4).ledsOn = 5;
+  LedsM::vars_of(5).ledsOn = 6;
+  TimerM::vars_of(4).mState = 0x01020304;
+  EXPECT_EQ(read(resolve(4, "LedsM$ledsOn"), 1), std::vector<uint8_t>{5});
+  EXPECT_EQ(read(resolve(5, "LedsM$ledsOn"), 1), std::vector<uint8_t>{6});
+  // Little-endian, and nothing of the neighbouring copy past the end.
+  bool ok = false;
+  EXPECT_EQ(read(resolve(4, "TimerM$mState"), 6, &ok),
+            (std::vector<uint8_t>{4, 3, 2, 1, 0, 0}));
+  EXPECT_TRUE(ok);
+  // An address inside the variable reads from there.
+  EXPECT_EQ(read(resolve(4, "TimerM$mState") + 2, 2), (std::vector<uint8_t>{2, 1}));
+}
+
+TEST_F(VariableAccessTest, TimerListAndOperatorTableUseThe32BitLayout) {
+  TimerM::vars_of(1).mTimerList[2] = {1, 0x11223344, -2};
+  auto image = read(resolve(1, "TimerM$mTimerList"), 132);
+  EXPECT_EQ(image[24], 1);
+  EXPECT_EQ(image[25], 0);  // padding
+  EXPECT_EQ(image[28], 0x44);
+  EXPECT_EQ(image[31], 0x11);
+  EXPECT_EQ(image[32], 0xFE);
+  EXPECT_EQ(image[35], 0xFF);
+
+  auto& entry = PellundM::vars_of(1).operator_table[3];
+  std::memset(&entry, 0x5A, sizeof entry);
+  auto table = read(resolve(1, "PellundM$operator_table"), 256);
+  EXPECT_EQ(table[3 * 44], 0x5A);
+  EXPECT_EQ(table[3 * 44 + 43], 0x5A);
+  EXPECT_EQ(table[3 * 44 - 1], 0);
+  std::memset(&entry, 0, sizeof entry);
+}
+
+TEST_F(VariableAccessTest, UnservedReadAnswersFromTheLastImageWithoutWaiting) {
+  LedsM::vars_of(7).ledsOn = 3;
+  uint32_t addr = resolve(7, "LedsM$ledsOn");
+  EXPECT_EQ(read(addr, 1), std::vector<uint8_t>{3});
+  LedsM::vars_of(7).ledsOn = 4;
+  set_variable_read_wait(std::chrono::milliseconds(1));
+  uint8_t out = 0;
+  // Nobody serves: the last image answers, and the read is queued for renewal.
+  EXPECT_TRUE(brelo_read_variable(addr, 1, &out));
+  EXPECT_EQ(out, 3);
+  variable_access_serve();
+  EXPECT_TRUE(brelo_read_variable(addr, 1, &out));
+  EXPECT_EQ(out, 4);
+  // Never served at all: zeros.
+  out = 9;
+  EXPECT_TRUE(brelo_read_variable(resolve(8, "LedsM$ledsOn"), 1, &out));
+  EXPECT_EQ(out, 0);
+  variable_access_serve();
+}
+}  // namespace
