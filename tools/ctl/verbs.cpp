@@ -397,6 +397,9 @@ int variable(Invocation& call) {
     return EXIT_NOT_FOUND;
   }
   uint32_t length = std::min<uint32_t>(resolved->length, 256);
+  if (resolved->length > length) {
+    *call.err << program << ": showing the first 256 of its " << resolved->length << " bytes\n";
+  }
   auto value = session.client.request(resolved->addr, static_cast<uint8_t>(length % 256));
   if (!value) return failed(call, session);
   char byte[4];
