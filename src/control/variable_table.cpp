@@ -20,6 +20,8 @@
 #include "radio/radio_hardware.hpp"
 #include "radio/sec_ded_encoding.hpp"
 #include "radio/spi_byte_fifo_c.hpp"
+#include "streams/remote_stream.hpp"
+#include "streams/sensor_stream.hpp"
 #include "streams/ss_to_app.hpp"
 
 namespace {
@@ -40,10 +42,6 @@ void pointer(uint8_t* out, const void* p) {
 // An event handle reads as the event pointer it stands for.
 void handle(uint8_t* out, const RadioEventHandle& h) { pointer(out, h.live ? &h : nullptr); }
 
-// State this implementation keeps elsewhere or not at all (locals of tasks,
-// a record it never needs): its image stays zero.
-void zeros(int, uint8_t*) {}
-
 void channel_table(int mote, uint8_t* out) {
   const auto& table = NetToSSM::vars_of(mote).channel_table;
   for (const NetToSSM::table_elem& e : table) {
@@ -54,9 +52,74 @@ void channel_table(int mote, uint8_t* out) {
   }
 }
 
+// The ring fields shared by local, sensor and destination entries: the five
+// cursor bytes at `bytes`, the two pointers at `pointers` (4-aligned), then
+// the four waiting reads and their three counters.
+void ring(uint8_t* bytes, uint8_t* pointers, const StreamRing& r) {
+  bytes[0] = r.first;
+  bytes[1] = r.last;
+  bytes[2] = r.current_cursor;
+  bytes[3] = r.buffer_size;
+  bytes[4] = r.data_counter;
+  pointer(pointers, r.buffer.empty() ? nullptr : r.buffer.data());
+  pointer(pointers + 4, r.buffer_elem_size.empty() ? nullptr : r.buffer_elem_size.data());
+  for (int i = 0; i < 4; ++i) pointers[8 + i] = r.read_requested[i].nbytes;
+  pointers[12] = r.tail;
+  pointers[13] = r.head;
+  pointers[14] = r.num_reads;
+}
+
+// 24 bytes an entry: validity, the ring from byte 1, pointers from byte 8.
+void local_table(int mote, uint8_t* out) {
+  for (const LSDT_Entry& e : SSToAppM::vars_of(mote).local_table) {
+    out[0] = e.validity;
+    ring(out + 1, out + 8, e);
+    out += 24;
+  }
+}
+
+// 32 bytes an entry: sensor id, the rate at byte 4, the sampling type, then
+// the ring from byte 9 with its pointers from byte 16.
+void sensor_table(int mote, uint8_t* out) {
+  for (const SSDT_Entry& e : SSToAppM::vars_of(mote).sensor_table) {
+    out[0] = e.sensor_tid;
+    raw(out + 4, e.stream_rate);
+    out[8] = e.sampling_type;
+    ring(out + 9, out + 16, e);
+    out += 32;
+  }
+}
+
+// 60 bytes an entry: the name, four channels and four rates from byte 4,
+// three counters at 36, the ring from byte 39 with its pointers from 44.
+void dest_remote_table(int mote, uint8_t* out) {
+  for (const DRSDT_Entry& e : SSToAppM::vars_of(mote).dest_remote_table) {
+    out[0] = e.symbolic_name;
+    raw(out + 4, e.channel_id);
+    raw(out + 20, e.stream_rate);
+    out[36] = e.src_validity;
+    out[37] = e.reliability;
+    out[38] = e.src_counter;
+    ring(out + 39, out + 44, e);
+    out += 60;
+  }
+}
+
+// 12 bytes an entry: channel, name, cursor, capacity, then the copy ring's pointer.
+void src_remote_table(int mote, uint8_t* out) {
+  for (const SRSDT_Entry& e : SSToAppM::vars_of(mote).src_remote_table) {
+    raw(out, e.channel_id);
+    out[4] = e.symbolic_name;
+    out[5] = e.current_cursor;
+    out[6] = e.buffer_size;
+    pointer(out + 8, e.buffer.empty() ? nullptr : e.buffer.data());
+    out += 12;
+  }
+}
+
 static_assert(sizeof(PellundM::operator_table_entry) == 44 && sizeof(PellundM::open_table_entry) == 24 &&
               sizeof(PellundM::app_open_request) == 20 && sizeof(PellundM::app_read_request) == 3);
-static_assert(sizeof(VEX_Msg) == 112);
+static_assert(sizeof(VEX_Msg) == 112 && sizeof(MsgSS) == 44 && sizeof(stream_type) == 2);
 
 #define ROW(text, bytes, body) \
   VariableRow { text, bytes, [](int mote, uint8_t* out) { body; } }
@@ -70,29 +133,31 @@ const std::array<VariableRow, 108> rows = {{
     ROW("PellundM$pkt", 112, raw(out, PellundM::vars_of(mote).pkt)),
     ROW("PellundM$gTxMsg", 112, raw(out, PellundM::vars_of(mote).gTxMsg)),
     ROW("PellundM$radio_send_pending", 1, out[0] = PellundM::vars_of(mote).radio_send_pending),
-    {"SSToAppM$packet", 44, zeros},
-    {"SSToAppM$openRemoteDone_stream_desc", 2, zeros},
-    {"SSToAppM$openRemoteDone_symbolic_name", 1, zeros},
-    {"SSToAppM$openRemoteDone_success", 1, zeros},
-    {"SSToAppM$insertDataTaskLight_data", 2, zeros},
-    {"SSToAppM$insertDataTaskTemp_data", 2, zeros},
-    {"SSToAppM$insertDataTaskVoice_data", 2, zeros},
-    {"SSToAppM$insertDataTaskAccelX_data", 2, zeros},
-    {"SSToAppM$insertDataTaskAccelY_data", 2, zeros},
-    {"SSToAppM$insertDataTaskMagX_data", 2, zeros},
-    {"SSToAppM$insertDataTaskMagY_data", 2, zeros},
-    {"SSToAppM$insertDataTaskLight_timestamp", 2, zeros},
-    {"SSToAppM$insertDataTaskTemp_timestamp", 2, zeros},
-    {"SSToAppM$insertDataTaskVoice_timestamp", 2, zeros},
-    {"SSToAppM$insertDataTaskAccelX_timestamp", 2, zeros},
-    {"SSToAppM$insertDataTaskAccelY_timestamp", 2, zeros},
-    {"SSToAppM$insertDataTaskMagX_timestamp", 2, zeros},
-    {"SSToAppM$insertDataTaskMagY_timestamp", 2, zeros},
-    // The stream tables' 32-bit images are not encoded yet; they read as zeros.
-    {"SSToAppM$src_remote_table", 48, zeros},
-    {"SSToAppM$dest_remote_table", 240, zeros},
-    {"SSToAppM$sensor_table", 128, zeros},
-    {"SSToAppM$local_table", 96, zeros},
+    ROW("SSToAppM$packet", 44, raw(out, SSToAppM::remote_vars_of(mote).packet)),
+    ROW("SSToAppM$openRemoteDone_stream_desc", 2,
+        raw(out, SSToAppM::remote_vars_of(mote).openRemoteDone_stream_desc)),
+    ROW("SSToAppM$openRemoteDone_symbolic_name", 1,
+        out[0] = SSToAppM::remote_vars_of(mote).openRemoteDone_symbolic_name),
+    ROW("SSToAppM$openRemoteDone_success", 1,
+        out[0] = SSToAppM::remote_vars_of(mote).openRemoteDone_success),
+    ROW("SSToAppM$insertDataTaskLight_data", 2, raw(out, SSToAppM::sensor_vars_of(mote).insertDataTaskLight_data)),
+    ROW("SSToAppM$insertDataTaskTemp_data", 2, raw(out, SSToAppM::sensor_vars_of(mote).insertDataTaskTemp_data)),
+    ROW("SSToAppM$insertDataTaskVoice_data", 2, raw(out, SSToAppM::sensor_vars_of(mote).insertDataTaskVoice_data)),
+    ROW("SSToAppM$insertDataTaskAccelX_data", 2, raw(out, SSToAppM::sensor_vars_of(mote).insertDataTaskAccelX_data)),
+    ROW("SSToAppM$insertDataTaskAccelY_data", 2, raw(out, SSToAppM::sensor_vars_of(mote).insertDataTaskAccelY_data)),
+    ROW("SSToAppM$insertDataTaskMagX_data", 2, raw(out, SSToAppM::sensor_vars_of(mote).insertDataTaskMagX_data)),
+    ROW("SSToAppM$insertDataTaskMagY_data", 2, raw(out, SSToAppM::sensor_vars_of(mote).insertDataTaskMagY_data)),
+    ROW("SSToAppM$insertDataTaskLight_timestamp", 2, raw(out, SSToAppM::sensor_vars_of(mote).insertDataTaskLight_timestamp)),
+    ROW("SSToAppM$insertDataTaskTemp_timestamp", 2, raw(out, SSToAppM::sensor_vars_of(mote).insertDataTaskTemp_timestamp)),
+    ROW("SSToAppM$insertDataTaskVoice_timestamp", 2, raw(out, SSToAppM::sensor_vars_of(mote).insertDataTaskVoice_timestamp)),
+    ROW("SSToAppM$insertDataTaskAccelX_timestamp", 2, raw(out, SSToAppM::sensor_vars_of(mote).insertDataTaskAccelX_timestamp)),
+    ROW("SSToAppM$insertDataTaskAccelY_timestamp", 2, raw(out, SSToAppM::sensor_vars_of(mote).insertDataTaskAccelY_timestamp)),
+    ROW("SSToAppM$insertDataTaskMagX_timestamp", 2, raw(out, SSToAppM::sensor_vars_of(mote).insertDataTaskMagX_timestamp)),
+    ROW("SSToAppM$insertDataTaskMagY_timestamp", 2, raw(out, SSToAppM::sensor_vars_of(mote).insertDataTaskMagY_timestamp)),
+    {"SSToAppM$src_remote_table", 48, src_remote_table},
+    {"SSToAppM$dest_remote_table", 240, dest_remote_table},
+    {"SSToAppM$sensor_table", 128, sensor_table},
+    {"SSToAppM$local_table", 96, local_table},
     ROW("SSToAppM$timestamp", 2, raw(out, SSToAppM::vars_of(mote).timestamp)),
     ROW("SSToAppM$timestamp_rate", 2, raw(out, SSToAppM::vars_of(mote).timestamp_rate)),
     ROW("SSToAppM$epotime", 2, raw(out, SSToAppM::vars_of(mote).epotime)),

@@ -4,15 +4,18 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <cstring>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "brelo_process.hpp"
 #include "control/client/control_client.hpp"
 #include "ctl/arguments.hpp"
 #include "ctl/event_format.hpp"
+#include "ctl/variable_format.hpp"
 #include "ctl/verbs.hpp"
 #include "kernel/dbg.hpp"
 
@@ -110,6 +113,43 @@ TEST(CtlFormat, MessagesLedsAndEventsWithoutAMote) {
   EXPECT_NE(event_line(echo).find(" -          interrupt  id 9"), std::string::npos);
   EXPECT_NE(event_json(echo).find("\"mote\":null,\"type\":\"interrupt\",\"id\":9}"),
             std::string::npos);
+}
+
+TEST(CtlFormat, VariablesDecodedByTheirType) {
+  // Timer 1 of a timer list: one-shot (1), period 0x11223344, -2 counts left.
+  std::vector<uint8_t> timers(132, 0);
+  timers[12] = 1;
+  timers[16] = 0x44, timers[17] = 0x33, timers[18] = 0x22, timers[19] = 0x11;
+  timers[20] = 0xFE, timers[21] = 0xFF, timers[22] = 0xFF, timers[23] = 0xFF;
+  std::string text = describe_variable("TimerM$mTimerList", timers);
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 11);
+  EXPECT_NE(text.find("[1] type=1 ticks=287454020 ticksLeft=-2\n"), std::string::npos) << text;
+
+  std::vector<uint8_t> channels(32, 0);
+  channels[8] = channels[9] = channels[10] = channels[11] = 0xFF;
+  channels[14] = 1;
+  EXPECT_NE(describe_variable("NetToSSM$channel_table", channels)
+                .find("[1] channel_id=-1 dest=0 validity=1\n"),
+            std::string::npos);
+
+  std::vector<uint8_t> dest(240, 0);
+  dest[60] = 9;
+  dest[64] = dest[65] = dest[66] = dest[67] = 0xFF;
+  dest[60 + 44] = 1;
+  EXPECT_NE(describe_variable("SSToAppM$dest_remote_table", dest)
+                .find("[1] symbolic_name=9 channel_id=[-1,0,0,0] stream_rate=[0,0,0,0]"),
+            std::string::npos);
+  EXPECT_NE(describe_variable("SSToAppM$dest_remote_table", dest).find("buffer=set"),
+            std::string::npos);
+
+  EXPECT_EQ(describe_variable("TimerM$mScale", std::vector<uint8_t>{3}), "= 3\n");
+  EXPECT_EQ(describe_variable("TimerM$queue_head", std::vector<uint8_t>{0xFF}), "= -1\n");
+  EXPECT_EQ(describe_variable("NetToSSM$pbuffer", std::vector<uint8_t>{0, 0, 0, 0}), "= null\n");
+  EXPECT_EQ(describe_variable("ADCM$ReqVector", std::vector<uint8_t>{0x34, 0x12}), "= 4660\n");
+  // Structures without a known layout, and bytes cut short, stay undecoded.
+  EXPECT_EQ(describe_variable("PellundM$pkt", std::vector<uint8_t>(112, 0)), "");
+  EXPECT_EQ(describe_variable("PellundM$operator_table", std::vector<uint8_t>(40, 0)), "");
+  EXPECT_EQ(std::count(text.begin(), text.end(), '['), 11);
 }
 
 TEST(CtlFormat, JsonStringsEscapeWhatTheyMust) {
@@ -239,6 +279,26 @@ TEST_F(CtlAgainstBrelo, SettingsAndInterrupts) {
   ToolResult unknown = tool({"var", "0", "NoSuchModule$nothing"});
   EXPECT_EQ(unknown.status.code, EXIT_NOT_FOUND);
   EXPECT_NE(unknown.err.find("has no variable \"NoSuchModule$nothing\""), std::string::npos);
+}
+
+TEST_F(CtlAgainstBrelo, VariablesShowTheirBytesAndValues) {
+  EXPECT_EQ(tool({"on", "2"}).status.code, 0);
+  ToolResult scale;
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    scale = tool({"var", "2", "TimerM$mScale"});
+    if (scale.out == "03\n= 3\n") break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_EQ(scale.status.code, 0);
+  EXPECT_EQ(scale.out, "03\n= 3\n");
+  EXPECT_EQ(tool({"var", "--raw", "2", "TimerM$mScale"}).out, "03\n");
+  ToolResult table = tool({"var", "2", "PellundM$operator_table"});
+  EXPECT_EQ(table.status.code, 0);
+  EXPECT_NE(table.err.find("showing the first 256 of its 528 bytes"), std::string::npos);
+  // 256 bytes hold five whole entries of 44 bytes; an empty entry after init.
+  EXPECT_NE(table.out.find("\n[4] query_id=0 operator=0 stream_output=-1"), std::string::npos)
+      << table.out;
+  EXPECT_EQ(table.out.find("[5]"), std::string::npos);
 }
 
 TEST_F(CtlAgainstBrelo, WatchPrintsEventsAsLinesOrJson) {

@@ -118,6 +118,45 @@ TEST_F(ControlPorts, EveryCommandOutsideABatchGetsOneByteAndRepliesFollowIt) {
   EXPECT_FALSE(client.connection().readable_within(milliseconds(50)));
 }
 
+TEST_F(ControlPorts, VariablesResolveAndReadOverTheCommandPort) {
+  start({"-s=0", "-l=4", "4"}, "sim");
+  ctl::CommandClient client = commands();
+  auto two = client.resolve(2, "TimerM$mState");
+  auto three = client.resolve(3, "TimerM$mState");
+  ASSERT_TRUE(two && three) << client.error().text;
+  EXPECT_EQ(three->length, 4u);
+  EXPECT_EQ(three->addr, two->addr + 4);
+  auto table = client.resolve(0, "PellundM$operator_table");
+  ASSERT_TRUE(table);
+  EXPECT_EQ(table->length, 528u);
+  auto unknown = client.resolve(0, "TimerM$noSuchVariable");
+  ASSERT_TRUE(unknown);
+  EXPECT_EQ(unknown->addr, 0u);
+  EXPECT_EQ(unknown->length, 0xFFFFFFFFu);
+
+  // A booted mote's scale reads 3; length 0 asks for 256 bytes.
+  ASSERT_TRUE(client.turn_on(1));
+  auto scale = client.resolve(1, "TimerM$mScale");
+  ASSERT_TRUE(scale);
+  uint8_t value = 0;
+  for (int attempt = 0; attempt < 50 && value != 3; ++attempt) {
+    auto read = client.request(scale->addr, 1);
+    ASSERT_TRUE(read) << client.error().text;
+    EXPECT_EQ(read->length, 1u);
+    value = read->value[0];
+    if (value != 3) std::this_thread::sleep_for(milliseconds(20));
+  }
+  EXPECT_EQ(value, 3);
+  auto whole = client.request(table->addr, 0);
+  ASSERT_TRUE(whole);
+  EXPECT_EQ(whole->length, 256u);
+  // An address never handed out reads as zeros.
+  auto forged = client.request(0xFFFFFFF0u, 8);
+  ASSERT_TRUE(forged);
+  EXPECT_EQ(std::count(forged->value, forged->value + 8, 0), 8);
+  EXPECT_TRUE(output_shows("SIM: Resolving variable TimerM$mState for mote 3: 0x"));
+}
+
 TEST_F(ControlPorts, BatchAcknowledgesOnlyItsEnd) {
   start({"-s=0", "3"});
   ctl::CommandClient client = commands();

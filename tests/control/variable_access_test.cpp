@@ -14,6 +14,7 @@
 #include "devices/leds_m.hpp"
 #include "kernel/timer_m.hpp"
 #include "query/pellund_m.hpp"
+#include "streams/ss_to_app.hpp"
 
 namespace {
 class VariableAccessTest : public KernelTest {
@@ -132,6 +133,57 @@ TEST_F(VariableAccessTest, TimerListAndOperatorTableUseThe32BitLayout) {
   EXPECT_EQ(table[3 * 44 + 43], 0x5A);
   EXPECT_EQ(table[3 * 44 - 1], 0);
   std::memset(&entry, 0, sizeof entry);
+}
+
+TEST_F(VariableAccessTest, StreamTablesShowTheirEntriesPointersAndWaitingReads) {
+  auto& local = SSToAppM::vars_of(2).local_table[1];
+  local.validity = 1;
+  local.open_ring(3);
+  local.read_requested[1].nbytes = 20;
+  local.tail = 2;
+  local.num_reads = 1;
+  auto image = read(resolve(2, "SSToAppM$local_table"), 96);
+  EXPECT_EQ(std::vector<uint8_t>(image.begin(), image.begin() + 24), std::vector<uint8_t>(24, 0));
+  const uint8_t* e = image.data() + 24;
+  EXPECT_EQ(e[0], 1);                    // validity
+  EXPECT_EQ(e[4], 3);                    // buffer_size
+  EXPECT_EQ(e[8], 1);                    // buffer: set, never a host address
+  EXPECT_EQ(e[12], 1);                   // buffer_elem_size
+  EXPECT_EQ(e[17], 20);                  // read_requested[1]
+  EXPECT_EQ(e[20], 2);                   // tail
+  EXPECT_EQ(e[22], 1);                   // num_reads
+  local.release();
+
+  auto& dest = SSToAppM::vars_of(2).dest_remote_table[3];
+  dest.symbolic_name = 9;
+  dest.channel_id = {-1, 7, -1, -1};
+  dest.stream_rate = {0, 0x01020304, 0, 0};
+  dest.src_counter = 1;
+  dest.buffer_size = 5;
+  auto remote = read(resolve(2, "SSToAppM$dest_remote_table"), 240);
+  const uint8_t* d = remote.data() + 3 * 60;
+  EXPECT_EQ(d[0], 9);
+  EXPECT_EQ(std::vector<uint8_t>(d + 4, d + 12), (std::vector<uint8_t>{0xFF, 0xFF, 0xFF, 0xFF, 7, 0, 0, 0}));
+  EXPECT_EQ(d[24], 0x04);
+  EXPECT_EQ(d[27], 0x01);
+  EXPECT_EQ(d[38], 1);   // src_counter
+  EXPECT_EQ(d[42], 5);   // buffer_size
+  EXPECT_EQ(d[44], 0);   // no ring yet: null buffer
+
+  auto& sensor = SSToAppM::vars_of(2).sensor_table[0];
+  sensor.sensor_tid = 4;
+  sensor.stream_rate = 1000;
+  sensor.sampling_type = 2;
+  auto sensors = read(resolve(2, "SSToAppM$sensor_table"), 128);
+  EXPECT_EQ(sensors[0], 4);
+  EXPECT_EQ(sensors[4] | sensors[5] << 8, 1000);
+  EXPECT_EQ(sensors[8], 2);
+
+  SSToAppM::vars_of(2).src_remote_table[0].channel_id = -1;
+  SSToAppM::vars_of(2).src_remote_table[0].symbolic_name = 6;
+  auto sources = read(resolve(2, "SSToAppM$src_remote_table"), 48);
+  EXPECT_EQ(sources[0], 0xFF);
+  EXPECT_EQ(sources[4], 6);
 }
 
 TEST_F(VariableAccessTest, UnservedReadAnswersFromTheLastImageWithoutWaiting) {

@@ -12,6 +12,7 @@
 #include "control/wire/socket_io.hpp"
 #include "ctl/arguments.hpp"
 #include "ctl/event_format.hpp"
+#include "ctl/variable_format.hpp"
 
 namespace brelo_ctl {
 namespace {
@@ -408,6 +409,10 @@ int variable(Invocation& call) {
     *call.out << (i == 0 ? "" : " ") << byte;
   }
   *call.out << "\n";
+  if (!call.has("--raw")) {
+    size_t shown = std::min(length, value->length);
+    *call.out << describe_variable(name, std::span<const uint8_t>(value->value, shown));
+  }
   return EXIT_DONE;
 }
 
@@ -569,10 +574,13 @@ const std::vector<Verb>& verbs() {
        interrupt},
       {"var",
        "print the bytes of a component variable of a mote",
-       "usage: brelo-ctl var MOTE NAME\n"
+       "usage: brelo-ctl var [--raw] MOTE NAME\n"
        "Resolves a component variable (Module$variable) for MOTE and prints its\n"
-       "bytes in hexadecimal. Status 4 when the simulator does not know the name.\n",
-       {},
+       "bytes in hexadecimal (as a 32-bit little-endian machine holds them), then\n"
+       "its value, or one line per entry of a table, where the type is known.\n"
+       "Status 4 when the simulator does not know the name.\n"
+       "  --raw  only the bytes\n",
+       {"--raw"},
        {},
        2,
        2,
