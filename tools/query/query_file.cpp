@@ -447,6 +447,11 @@ class Parser {
     o.kind = syntax.kind;
     const std::string word = syntax.word;
     for (int i = 0; i < syntax.inputs; ++i) {
+      if (words.peek() == "->" || words.done()) {
+        throw LineError{"'" + word + "' reads " + (syntax.inputs == 1 ? "one stream" : "two streams") +
+                        ": " + word + (syntax.inputs == 1 ? " INPUT" : " FIRST SECOND") +
+                        (o.kind == OpKind::serial ? "" : " -> OUTPUT")};
+      }
       o.inputs.push_back(words.name(syntax.inputs == 1 ? "the input stream"
                                     : i == 0           ? "the first input stream"
                                                        : "the second input stream"));
