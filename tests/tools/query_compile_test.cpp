@@ -110,7 +110,7 @@ TEST(QueryCompiling, JoinsInstallBothHalvesWithTheirCrossedCodes) {
   EXPECT_EQ(s[4].message.stream_input2, 0);
   EXPECT_EQ(s[4].message.stream_output, 2);
   auto merge = messages_of("query 1\non mote 0\nstream o = sensor light every 1\n"
-                           "stream i = sensor accelx every 1\nstream j = local\nmerge_join o i -> j\n");
+                           "stream i = sensor accelx every 0.5\nstream j = local\nmerge_join o i -> j\n");
   EXPECT_EQ(merge[3].message.msg_type, 5);
   EXPECT_EQ(merge[4].message.msg_type, 6);
 }
@@ -252,6 +252,15 @@ TEST(QueryCompiling, AMotesTablesHaveRoomForSoMuch) {
   // The same sensor twice.
   expect_error("query 1\non mote 0\nstream a = sensor light every 1\nstream b = sensor light every 2\n",
                "q.query:4:", "sensor light is already streamed on mote 0 (line 3)");
+}
+
+TEST(QueryCompiling, AMergeJoinReadsTheFasterStreamAsItsInner) {
+  expect_error("query 1\non mote 0\nstream a = sensor light every 1\n"
+               "stream b = sensor voice every 2\nstream j = local\nmerge_join a b -> j\n",
+               "q.query:6:", "name the slower stream first");
+  EXPECT_TRUE(errors_of("query 1\non mote 0\nstream a = sensor light every 2\n"
+                        "stream b = sensor voice every 1\nstream j = local\nmerge_join a b -> j\n")
+                  .empty());
 }
 
 TEST(QueryCompiling, JoinedRecordsFitTenFields) {

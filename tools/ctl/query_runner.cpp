@@ -58,7 +58,7 @@ const char* code_name(uint8_t code) {
 
 std::string seconds_text(int64_t ticks) {
   char text[32];
-  std::snprintf(text, sizeof text, "%.6f", static_cast<double>(ticks) / TICKS_PER_SECOND);
+  std::snprintf(text, sizeof text, "%.8f", static_cast<double>(ticks) / TICKS_PER_SECOND);
   return text;
 }
 

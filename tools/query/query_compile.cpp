@@ -416,6 +416,7 @@ class Compiler {
                         quoted(o.output) + ")");
       return;
     }
+    if (o.kind == OpKind::merge_join) merge_join_rates(o, bound);
     if (o.kind == OpKind::serial && p.mote != 0) {
       error(o.line, "'serial' sends results out of mote 0's serial port; it only runs on mote 0 "
                     "(send the records there over a remote stream)");
@@ -517,6 +518,19 @@ class Compiler {
         break;
       }
     }
+  }
+
+  // A merge join only ever reads ahead on its inner stream: an outer
+  // stream sampled faster than the inner one falls behind for good.
+  void merge_join_rates(const OperatorDecl& o, const std::map<std::string, Bound>& bound) {
+    const StreamDecl& outer = *bound.at(o.inputs[0]).decl;
+    const StreamDecl& inner = *bound.at(o.inputs[1]).decl;
+    bool periodic = outer.kind == StreamKind::sensor && inner.kind == StreamKind::sensor &&
+                    !outer.on_demand && !inner.on_demand;
+    if (!periodic || outer.rate >= inner.rate) return;
+    error(o.line, "'merge_join' reads ahead only on its inner stream; with " + quoted(o.inputs[0]) +
+                      " sampled more often than " + quoted(o.inputs[1]) +
+                      " it would fall behind for good: name the slower stream first");
   }
 
   void reads_outstanding(const QueryDecl& q, const MotePart& p, const MoteState& m) {
