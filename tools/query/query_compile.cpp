@@ -223,8 +223,7 @@ class Compiler {
         if (found != bound.end()) written.insert(found->second.index);
       }
     }
-    std::set<int> mirrored_only;
-    for (const OperatorDecl& o : p.operators) install_operator(q, p, m, o, bound, written, cursor);
+    for (const OperatorDecl& o : p.operators) install_operator(q, p, m, o, bound, cursor);
     // Streams read with no operator writing them: locals only get records
     // from operators of the same mote.
     for (const StreamDecl& s : p.streams) {
@@ -397,8 +396,7 @@ class Compiler {
   }
 
   void install_operator(const QueryDecl& q, const MotePart& p, MoteState& m, const OperatorDecl& o,
-                        const std::map<std::string, Bound>& bound, const std::set<int>& written,
-                        int64_t& cursor) {
+                        const std::map<std::string, Bound>& bound, int64_t& cursor) {
     const uint8_t id = q.id;
     const bool two_inputs = o.inputs.size() == 2;
     int in1 = input(p, o, bound, o.inputs[0], false);
@@ -446,7 +444,6 @@ class Compiler {
       if (!claim_reader(m, q, o, in1, o.inputs[0])) return;
       if (two_inputs && !claim_reader(m, q, o, in2, o.inputs[1])) return;
     }
-    (void)written;
     if (!take_operator_entries(m, q, p, o, two_inputs ? 2 : 1)) return;
 
     auto basic = [&](operator_type kind) {
@@ -665,8 +662,8 @@ class Compiler {
         }
       }
     }
-    // Follow the operators (and remote streams between motes) until nothing changes.
-    std::set<int> reported;  // joins already reported as too wide
+    // Follow the operators (and remote streams between motes) until nothing
+    // changes. Each output is worked out once, so each error is reported once.
     for (bool changed = true; changed;) {
       changed = false;
       for (const QueryDecl& q : file_.queries) {
@@ -687,11 +684,7 @@ class Compiler {
             if (in.size() != o.inputs.size()) continue;
             StreamKey out_key{q.id, p.mote, o.kind == OpKind::serial ? std::string("\n") : o.output};
             if (known.count(out_key)) continue;
-            std::size_t errors_before = result_.errors.size();
             std::optional<Layout> out = output_layout(o, in);
-            if (result_.errors.size() != errors_before && !reported.insert(o.line).second) {
-              result_.errors.resize(errors_before);
-            }
             if (!out) continue;
             known[out_key] = *out;
             changed = true;
