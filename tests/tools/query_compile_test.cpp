@@ -281,6 +281,17 @@ TEST(QueryCompiling, MotesAndTimesLieInsideTheRun) {
   expect_error("query 1\n", "q.query:1:", "query 1 installs nothing");
 }
 
+TEST(QueryCompiling, WarnsOfStreamsNothingUsesAndResultsNothingSends) {
+  CompileResult r = compile_text(
+      "query 1\non mote 0\nstream s = sensor light every 1\nstream l = local\n"
+      "stream idle = local\nsend s -> l\n");
+  EXPECT_TRUE(r.errors.empty());
+  ASSERT_EQ(r.warnings.size(), 2u);
+  EXPECT_EQ(format(r.warnings[0]), "q.query:5: stream 'idle' on mote 0 is not used by any operator");
+  EXPECT_EQ(format(r.warnings[1]),
+            "q.query:1: no query has a 'serial' on mote 0: no results will reach the host");
+}
+
 TEST(QueryCompiling, ResultsAreNamedByTheFieldsTheyCarry) {
   CompileResult r = compile_text(R"(query 1
 on mote 1

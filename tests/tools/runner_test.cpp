@@ -75,7 +75,8 @@ TEST(Runner, TheSameFileAndSeedGiveTheSameResults) {
 }
 
 TEST(Runner, SettingsOnTheCommandLineOverrideTheFile) {
-  RunOutput run = run_json(example("projection"), {"--adc", "0 temperature 800", "--until", "5"});
+  RunOutput run = run_json(example("projection"),
+                           {"--adc", "0 temperature 800", "--adc", "0 light 4", "--until", "5"});
   EXPECT_EQ(run.tool.status.code, 0) << run.tool.err;
   ASSERT_GE(run.rows.size(), 2u);
   for (const Row& r : run.rows) {

@@ -131,6 +131,9 @@ class Runner {
       file->motes = count->totalMotes;  // the network is the one running
     }
     CompileResult compiled = compile(*file, origin);
+    for (const Diagnostic& w : compiled.warnings) {
+      err_ << w.file << ":" << w.line << ": warning: " << w.text << "\n";
+    }
     if (!report_errors(compiled.errors, err_)) return EXIT_USAGE;
     plan_ = std::move(compiled.plan);
     if (request_.check_only) {

@@ -626,6 +626,7 @@ const std::vector<Verb>& verbs() {
        "  --adc SETTINGS    ADC values as in the file, ';' between settings:\n"
        "                    --adc \"1 light 800; 2-3 temperature 400\"\n"
        "  --link SETTINGS   link bit-error probabilities: --link \"1 0 0.01\"\n"
+       "                    (both may be given more than once)\n"
        "  --rate F          run at most F times faster than real time (default 20)\n"
        "  --check           check the file and list its messages; run nothing\n"
        "  --attach          use the simulation already running on --port; the\n"
@@ -730,7 +731,12 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         if (value) throw UsageError{name + " takes no value"};
         call.options[name] = "";
       } else if (verb != nullptr && verb->valued.count(name) != 0) {
-        call.options[name] = take_value();
+        std::string value = take_value();
+        // Settings may be given more than once; they add up.
+        if ((name == "--adc" || name == "--link") && call.has(name)) {
+          value = call.options[name] + ";" + value;
+        }
+        call.options[name] = value;
       } else {
         throw UsageError{"unknown option " + name +
                          (verb != nullptr ? std::string(" for ") + verb->name : std::string())};

@@ -83,7 +83,12 @@ class Compiler {
       }
     }
     remote_ends();
+    unused_streams();
     layouts();
+    if (result_.plan.results.empty() && !file_.queries.empty()) {
+      result_.warnings.push_back({file_.name, file_.queries.front().line,
+                                  "no query has a 'serial' on mote 0: no results will reach the host"});
+    }
     std::stable_sort(result_.plan.messages.begin(), result_.plan.messages.end(),
                      [](const TimedMessage& a, const TimedMessage& b) { return a.time < b.time; });
     std::stable_sort(result_.plan.results.begin(), result_.plan.results.end(),
@@ -574,6 +579,24 @@ class Compiler {
         error(r.line, "nothing sends remote stream " + std::to_string(r.name) + " to " +
                           mote_text(r.mote) + " (another mote needs 'stream NAME = remote " +
                           std::to_string(r.name) + " to " + std::to_string(r.mote) + "')");
+      }
+    }
+  }
+
+  void unused_streams() {
+    for (const QueryDecl& q : file_.queries) {
+      for (const MotePart& p : q.motes) {
+        for (const StreamDecl& s : p.streams) {
+          bool used = std::any_of(p.operators.begin(), p.operators.end(), [&](const OperatorDecl& o) {
+            return o.output == s.name ||
+                   std::find(o.inputs.begin(), o.inputs.end(), s.name) != o.inputs.end();
+          });
+          if (!used) {
+            result_.warnings.push_back({file_.name, s.line,
+                                        "stream " + quoted(s.name) + " on " + mote_text(p.mote) +
+                                            " is not used by any operator"});
+          }
+        }
       }
     }
   }

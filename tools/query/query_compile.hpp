@@ -65,6 +65,9 @@ struct Plan {
 struct CompileResult {
   Plan plan;
   std::vector<Diagnostic> errors;
+  // Things that are allowed but probably not meant: streams nothing uses, a
+  // file whose results never reach the host.
+  std::vector<Diagnostic> warnings;
 };
 
 // Checks and compiles `file`. Times in the file count from `origin` (in
