@@ -277,6 +277,8 @@ TEST(QueryCompiling, MotesAndTimesLieInsideTheRun) {
                "mote 5 is not in the network of 2 motes (0 to 1); raise 'motes' on line 1");
   expect_error("until 10\nquery 1 at 12\non mote 0\nstream l = local\n", "q.query:2:",
                "query 1 is installed at 12 s, but the run ends at 10 s");
+  expect_error("query 1 at 0.5\non mote 0\nstream l = local\n", "q.query:1:",
+               "while the motes are still booting; install it at 1 s or later");
   expect_error("motes 2\nadc 4 light 3\n", "q.query:2:", "mote 4 is not in the network");
   expect_error("query 1\n", "q.query:1:", "query 1 installs nothing");
 }

@@ -165,7 +165,7 @@ class Runner {
                                      "-nodbgout",
                                      "-port=" + std::to_string(port),
                                      "-seed=" + std::to_string(plan_.seed),
-                                     "-b=1",
+                                     "-b=" + std::to_string(static_cast<int>(BOOT_WINDOW)),
                                      std::string("-l=") + rate,
                                      "-t=" + std::to_string(static_cast<int64_t>(plan_.until))};
     if (plan_.random_adc) args.push_back("-a=random");

@@ -123,6 +123,11 @@ class Compiler {
     plan.seed = file_.seed.value_or(1);
     plan.random_adc = file_.random_adc;
     for (const QueryDecl& q : file_.queries) {
+      if (q.at < BOOT_WINDOW) {
+        error(q.line, "query " + std::to_string(q.id) + " is installed at " + number(q.at) +
+                          " s, while the motes are still booting; install it at " +
+                          number(BOOT_WINDOW) + " s or later");
+      }
       if (q.at >= plan.until) {
         error(q.line, "query " + std::to_string(q.id) + " is installed at " + number(q.at) +
                           " s, but the run ends at " + number(plan.until) + " s (see 'until')");

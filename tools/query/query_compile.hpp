@@ -28,6 +28,10 @@ namespace query_file {
 // at a time; spacing them keeps its forwarding queue short.
 constexpr int64_t FORWARD_SPACING = TICKS_PER_SECOND / 20;
 
+// Motes boot at random moments of the first virtual second of a run the
+// runner starts; queries are installed after that.
+constexpr double BOOT_WINDOW = 1.0;
+
 struct TimedMessage {
   int64_t time = 0;  // virtual ticks
   uint16_t to = 0;   // the mote that decodes it
