@@ -11,8 +11,7 @@
 // leave only through mote 0. Open-table indexes are assigned the way the
 // motes assign them: the lowest free entry, in the order of the opens.
 //
-// It also works out the fields of every stream (mote, timestamp, epoch,
-// reading, ...), so that results can be shown by name.
+// The plan also says which fields the results carry (stream_layouts.hpp).
 
 #include <cstdint>
 #include <string>
@@ -21,6 +20,7 @@
 #include "kernel/vex_types.hpp"  // TICKS_PER_SECOND
 #include "query/operator_messages.hpp"
 #include "query/query_file.hpp"
+#include "query/stream_layouts.hpp"
 
 namespace query_file {
 
@@ -37,17 +37,6 @@ struct TimedMessage {
   uint16_t to = 0;   // the mote that decodes it
   PellundM::OperatorMsg message{};
   int line = 0;      // the statement it came from
-};
-
-// The fields of the records a stream carries, by name ("mote", "timestamp",
-// "epoch", "light"); empty when not known.
-using Layout = std::vector<std::string>;
-
-// From `from` on, results leaving mote 0 have this layout.
-struct ResultLayout {
-  int64_t from = 0;
-  uint8_t query = 0;
-  Layout layout;
 };
 
 struct Plan {
