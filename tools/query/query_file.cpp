@@ -1,9 +1,10 @@
 #include "query/query_file.hpp"
 
-#include <charconv>
+#include <cctype>
 #include <cmath>
-#include <functional>
 #include <map>
+
+#include "query/statement_words.hpp"
 
 namespace query_file {
 namespace {
@@ -19,132 +20,6 @@ constexpr SensorInfo sensors[] = {
     {"magy", 5, 8},  {"accelx", 6, 4},      {"accely", 7, 5},
 };
 constexpr const char* sensor_list = "light, temperature, voice, magx, magy, accelx, accely";
-
-constexpr int MAX_MOTES = 1000;
-
-// A statement that cannot be read; the message says why.
-struct LineError {
-  std::string text;
-};
-
-std::string quoted(std::string_view word) { return "'" + std::string(word) + "'"; }
-
-std::vector<std::string> tokenize(std::string_view line) {
-  std::vector<std::string> tokens;
-  std::size_t i = 0;
-  while (i < line.size()) {
-    char c = line[i];
-    if (c == ' ' || c == '\t' || c == '\r') {
-      ++i;
-      continue;
-    }
-    std::string_view rest = line.substr(i);
-    std::string symbol;
-    for (const char* s : {"->", "==", "!=", ">=", "<=", "=", ">", "<"}) {
-      if (rest.starts_with(s)) {
-        symbol = s;
-        break;
-      }
-    }
-    if (!symbol.empty()) {
-      tokens.push_back(symbol);
-      i += symbol.size();
-      continue;
-    }
-    std::size_t end = i;
-    while (end < line.size()) {
-      char d = line[end];
-      if (d == ' ' || d == '\t' || d == '\r' || d == '=' || d == '>' || d == '<' || d == '!') break;
-      if (d == '-' && end + 1 < line.size() && line[end + 1] == '>') break;
-      ++end;
-    }
-    tokens.emplace_back(line.substr(i, end - i));
-    i = end;
-  }
-  return tokens;
-}
-
-bool is_identifier(const std::string& word) {
-  if (word.empty() || std::isdigit(static_cast<unsigned char>(word[0]))) return false;
-  for (char c : word) {
-    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_') return false;
-  }
-  return true;
-}
-
-// The words of one statement, taken from the left.
-class Words {
- public:
-  explicit Words(std::vector<std::string> tokens) : tokens_(std::move(tokens)) {}
-
-  bool done() const { return at_ >= tokens_.size(); }
-  const std::string& peek() const {
-    static const std::string none;
-    return done() ? none : tokens_[at_];
-  }
-  bool take_if(const std::string& word) {
-    if (done() || tokens_[at_] != word) return false;
-    ++at_;
-    return true;
-  }
-  std::string take(const std::string& what) {
-    if (done()) throw LineError{"missing " + what};
-    return tokens_[at_++];
-  }
-  void expect(const std::string& word, const std::string& context) {
-    if (done()) throw LineError{"missing " + quoted(word) + " " + context};
-    if (tokens_[at_] != word) {
-      throw LineError{"expected " + quoted(word) + " " + context + ", found " + quoted(tokens_[at_])};
-    }
-    ++at_;
-  }
-  int64_t integer(const std::string& what, int64_t low, int64_t high) {
-    std::string word = take(what);
-    int64_t value = 0;
-    auto [end, ec] = std::from_chars(word.data(), word.data() + word.size(), value);
-    if (ec != std::errc() || end != word.data() + word.size()) {
-      throw LineError{what + " must be a whole number, not " + quoted(word)};
-    }
-    if (value < low || value > high) {
-      throw LineError{what + " must be from " + std::to_string(low) + " to " +
-                      std::to_string(high) + ", not " + word};
-    }
-    return value;
-  }
-  double number(const std::string& what, double low, double high) {
-    std::string word = take(what);
-    if (word.ends_with("s") && word.size() > 1) word.pop_back();  // "0.5s"
-    double value = 0;
-    auto [end, ec] = std::from_chars(word.data(), word.data() + word.size(), value);
-    if (ec != std::errc() || end != word.data() + word.size() || !std::isfinite(value)) {
-      throw LineError{what + " must be a number, not " + quoted(word)};
-    }
-    if (value < low || value > high) {
-      char range[96];
-      std::snprintf(range, sizeof range, " must be from %g to %g, not ", low, high);
-      throw LineError{what + range + word};
-    }
-    return value;
-  }
-  uint16_t mote(const std::string& what) {
-    return static_cast<uint16_t>(integer(what, 0, MAX_MOTES - 1));
-  }
-  uint8_t field(const std::string& what) { return static_cast<uint8_t>(integer(what, 0, 9)); }
-  std::string name(const std::string& what) {
-    std::string word = take(what);
-    if (!is_identifier(word)) {
-      throw LineError{what + " must be a name (letters, digits, _), not " + quoted(word)};
-    }
-    return word;
-  }
-  void finish(const std::string& statement) {
-    if (!done()) throw LineError{"unexpected " + quoted(peek()) + " at the end of " + statement};
-  }
-
- private:
-  std::vector<std::string> tokens_;
-  std::size_t at_ = 0;
-};
 
 uint8_t sensor_by_name(const std::string& word) {
   auto id = sensor_id(word);
