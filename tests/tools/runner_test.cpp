@@ -108,6 +108,14 @@ TEST(Runner, AttachesToARunningSimulationAndLeavesItRunning) {
   EXPECT_EQ(run.tool.status.code, 0) << run.tool.err;
   ASSERT_GE(run.rows.size(), 2u);
   for (const Row& r : run.rows) EXPECT_EQ(r.fields.at("temperature"), 150);
+  // The network is the running one: a file naming mote 3 does not fit it.
+  TempFile big("motes 8\nquery 1\non mote 3\nstream l = local\n");
+  control_test::ToolResult too_big =
+      run_tool({"run", big.path(), "--attach", "--port", std::to_string(brelo.command_port())});
+  EXPECT_EQ(too_big.status.code, 2);
+  EXPECT_NE(too_big.err.find(big.path() + ":3: mote 3 is not in the network of 2 motes (0 to 1)\n"),
+            std::string::npos)
+      << too_big.err;
   // Still there: it answers a second client.
   control_test::ToolResult count = run_tool({"--port", std::to_string(brelo.command_port()), "count"});
   EXPECT_EQ(count.out, "2\n");

@@ -100,7 +100,10 @@ std::optional<QueryFile> read_file(const RunRequest& request, std::ostream& err)
   ParseResult parsed = parse(text.str(), request.file);
   std::vector<Diagnostic> errors = parsed.errors;
   QueryFile& file = parsed.file;
-  if (request.motes) file.motes = request.motes;
+  if (request.motes) {
+    file.motes = request.motes;
+    file.motes_line = 0;
+  }
   if (request.until) file.until = request.until;
   if (request.seed) file.seed = request.seed;
   for (const std::string& a : request.adc) {
@@ -129,6 +132,11 @@ class Runner {
       if (!count) return connection_failure(commands_.error());
       origin = count->time;
       file->motes = count->totalMotes;  // the network is the one running
+      file->motes_line = 0;
+      if (file->random_adc) {
+        err_ << request_.file << ": warning: 'adc random' needs a simulation brelo-ctl starts"
+             << " (brelo -a=random); the running one keeps its ADC model\n";
+      }
     }
     CompileResult compiled = compile(*file, origin);
     for (const Diagnostic& w : compiled.warnings) {

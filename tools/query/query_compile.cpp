@@ -157,8 +157,9 @@ class Compiler {
     error(line, mote_text(mote) + " is not in the network of " +
                     std::to_string(result_.plan.motes) + " motes (0 to " +
                     std::to_string(result_.plan.motes - 1) + ")" +
-                    (file_.motes ? "; raise 'motes' on line " + std::to_string(file_.motes_line)
-                                 : std::string()));
+                    (file_.motes_line > 0
+                         ? "; raise 'motes' on line " + std::to_string(file_.motes_line)
+                         : std::string()));
     return false;
   }
 

@@ -122,7 +122,7 @@ struct LinkSetting {
 struct QueryFile {
   std::string name;  // file name, for messages
   std::optional<int> motes;
-  int motes_line = 0;
+  int motes_line = 0;  // 0 when not from the file
   std::optional<double> until;
   std::optional<uint32_t> seed;
   bool random_adc = false;
