@@ -6,6 +6,7 @@
 #include <signal.h>
 
 #include <fstream>
+#include <set>
 #include <unistd.h>
 
 #include "run_results.hpp"
@@ -86,6 +87,15 @@ TEST(Runner, SettingsOnTheCommandLineOverrideTheFile) {
   control_test::ToolResult bad = run_tool({"run", example("projection"), "--adc", "0 lamp 3"});
   EXPECT_EQ(bad.status.code, 2);
   EXPECT_NE(bad.err.find("--adc:1: unknown sensor 'lamp'"), std::string::npos) << bad.err;
+}
+
+TEST(Runner, ALossyLinkCutsAMoteOff) {
+  // Half the bits from mote 2 to mote 0 flip: none of its records arrive.
+  RunOutput run = run_json(example("collection"), {"--link", "2 0 0.5", "--until", "10"});
+  EXPECT_EQ(run.tool.status.code, 0) << run.tool.err;
+  std::set<int> motes;
+  for (const Row& r : run.rows) motes.insert(*r.mote);
+  EXPECT_EQ(motes, (std::set<int>{1, 3}));
 }
 
 TEST(Runner, TableByDefaultAndCsvOnRequest) {

@@ -177,6 +177,9 @@ class Runner {
                                      std::string("-l=") + rate,
                                      "-t=" + std::to_string(static_cast<int64_t>(plan_.until))};
     if (plan_.random_adc) args.push_back("-a=random");
+    // Link probabilities only count under the lossy radio model (one cell of
+    // perfect links unless a lossy.nss file in the current folder says more).
+    if (!plan_.links.empty()) args.push_back("-r=lossy");
     args.push_back(std::to_string(plan_.motes));
     std::string brelo = request_.brelo.empty() ? brelo_beside_this_program() : request_.brelo;
     std::string why;
