@@ -4,15 +4,19 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <iostream>
 #include <map>
 #include <optional>
 #include <set>
+
+#include <unistd.h>
 
 #include "control/client/control_client.hpp"
 #include "control/wire/socket_io.hpp"
 #include "ctl/arguments.hpp"
 #include "ctl/event_format.hpp"
 #include "ctl/variable_format.hpp"
+#include "ctl/query_runner.hpp"
 
 namespace brelo_ctl {
 namespace {
@@ -416,6 +420,43 @@ int variable(Invocation& call) {
   return EXIT_DONE;
 }
 
+int run_file(Invocation& call) {
+  RunRequest request;
+  request.file = call.words[0];
+  if (call.has("--motes")) {
+    auto motes = parse_integer(call.options["--motes"], 1, 1000);
+    if (!motes) throw UsageError{"--motes takes a number of motes from 1 to 1000"};
+    request.motes = static_cast<int>(*motes);
+  }
+  if (call.has("--until")) {
+    auto until = parse_integer(call.options["--until"], 1, 1000000);
+    if (!until) throw UsageError{"--until takes whole virtual seconds"};
+    request.until = static_cast<double>(*until);
+  }
+  if (call.has("--seed")) {
+    auto seed = parse_integer(call.options["--seed"], 0, 2147483647);
+    if (!seed) throw UsageError{"--seed takes a number from 0 to 2147483647"};
+    request.seed = static_cast<uint32_t>(*seed);
+  }
+  if (call.has("--rate")) {
+    auto rate = parse_number(call.options["--rate"], 0.001, 4294967.295);
+    if (!rate) throw UsageError{"--rate takes a number from 0.001 to 4294967.295"};
+    request.rate = *rate;
+  }
+  if (call.has("--adc")) request.adc.push_back(call.options["--adc"]);
+  if (call.has("--link")) request.links.push_back(call.options["--link"]);
+  if (call.has("--csv") && call.has("--json")) throw UsageError{"give --csv or --json, not both"};
+  if (call.has("--csv")) request.format = query_file::ResultFormat::csv;
+  if (call.has("--json")) request.format = query_file::ResultFormat::json;
+  if (call.has("--brelo")) request.brelo = call.options["--brelo"];
+  request.check_only = call.has("--check");
+  request.attach = call.has("--attach");
+  request.command_port = call.command_port;
+  request.timeout = call.timeout;
+  request.progress = call.err == &std::cerr && ::isatty(STDERR_FILENO) == 1;
+  return run_queries(request, *call.out, *call.err);
+}
+
 const char* const time_help =
     "  --at SECONDS  act at this virtual time (a time already passed means now)\n"
     "  --in SECONDS  act this many virtual seconds from the simulator's current time\n";
@@ -572,6 +613,38 @@ const std::vector<Verb>& verbs() {
        1,
        1,
        interrupt},
+      {"run",
+       "run the queries of a query file and print their results",
+       "usage: brelo-ctl run FILE [--csv | --json] [--until S] [--motes N] [--seed N]\n"
+       "                     [--adc SETTINGS] [--link SETTINGS] [--rate F] [--check]\n"
+       "                     [--attach] [--brelo PATH]\n"
+       "Reads and checks a query file (see docs/queries.md; nothing is sent when it\n"
+       "has mistakes), starts a simulation of the file's network, installs and\n"
+       "starts the queries at their virtual times and prints each result that\n"
+       "mote 0 sends to the host: a table (time, mote, timestamp, epoch, fields).\n"
+       "Ends at the time limit or on Ctrl-C, and ends the simulation with it.\n"
+       "Progress goes to standard error when it is a terminal.\n"
+       "  --csv, --json     results as CSV, or as JSON Lines\n"
+       "  --until S         stop at virtual second S (instead of the file's 'until')\n"
+       "  --motes N         simulate N motes (instead of the file's 'motes')\n"
+       "  --seed N          the simulation's seed (default: the file's, or 1)\n"
+       "  --adc SETTINGS    ADC values as in the file, ';' between settings:\n"
+       "                    --adc \"1 light 800; 2-3 temperature 400\"\n"
+       "  --link SETTINGS   link bit-error probabilities: --link \"1 0 0.01\"\n"
+       "                    (both may be given more than once; links make the\n"
+       "                    simulation use the lossy radio model)\n"
+       "  --rate F          run at most F times faster than real time (default 20)\n"
+       "  --check           check the file and list its messages; run nothing\n"
+       "  --attach          use the simulation already running on --port; the\n"
+       "                    file's times then count from now, and it goes on after\n"
+       "  --brelo PATH      the simulator to start (default: the brelo beside\n"
+       "                    brelo-ctl)\n"
+       "Exit status 2 when the file has mistakes (each reported as FILE:LINE).\n",
+       {"--csv", "--json", "--check", "--attach"},
+       {"--until", "--motes", "--seed", "--adc", "--link", "--rate", "--brelo"},
+       1,
+       1,
+       run_file},
       {"var",
        "print the bytes of a component variable of a mote",
        "usage: brelo-ctl var [--raw] MOTE NAME\n"
@@ -667,7 +740,12 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         if (value) throw UsageError{name + " takes no value"};
         call.options[name] = "";
       } else if (verb != nullptr && verb->valued.count(name) != 0) {
-        call.options[name] = take_value();
+        std::string value = take_value();
+        // Settings may be given more than once; they add up.
+        if ((name == "--adc" || name == "--link") && call.has(name)) {
+          value = call.options[name] + ";" + value;
+        }
+        call.options[name] = value;
       } else {
         throw UsageError{"unknown option " + name +
                          (verb != nullptr ? std::string(" for ") + verb->name : std::string())};

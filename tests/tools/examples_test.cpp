@@ -1,0 +1,128 @@
+// Every example query run end to end: brelo-ctl starts a brelo of its own,
+// installs the example, and the results it prints are checked against the
+// ADC values the example sets.
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "run_results.hpp"
+
+namespace query_run_test {
+namespace {
+
+// Runs an example; the run must end by itself, cleanly, with results.
+RunOutput run_example(const std::string& name) {
+  RunOutput run = run_json(example(name));
+  EXPECT_TRUE(run.tool.status.exited && run.tool.status.code == 0)
+      << name << ": status " << run.tool.status.code << "\n" << run.tool.err;
+  EXPECT_TRUE(run.all_lines_read) << run.tool.out;
+  EXPECT_TRUE(run.tool.err.empty()) << run.tool.err;
+  return run;
+}
+
+TEST(Examples, SelectionKeepsTheReadingsAbove128) {
+  RunOutput run = run_example("selection");
+  // Two readings a second from 2 s to 15 s; random values, about half pass.
+  EXPECT_GE(run.rows.size(), 4u);
+  EXPECT_LE(run.rows.size(), 20u);
+  for (const Row& r : run.rows) {
+    EXPECT_EQ(r.mote, 0);
+    EXPECT_GT(r.fields.at("light"), 128);
+  }
+}
+
+TEST(Examples, ProjectionKeepsTheReadingAndItsTimestamp) {
+  RunOutput run = run_example("projection");
+  ASSERT_GE(run.rows.size(), 5u);
+  for (std::size_t i = 0; i < run.rows.size(); ++i) {
+    const Row& r = run.rows[i];
+    EXPECT_FALSE(r.mote);
+    EXPECT_FALSE(r.epoch);
+    EXPECT_EQ(r.fields, (std::map<std::string, int>{{"temperature", 150}}));
+    if (i > 0) {
+      EXPECT_EQ(*r.timestamp, *run.rows[i - 1].timestamp + 1);
+    }
+  }
+}
+
+TEST(Examples, SynchronousJoinPairsLightWithAcceleration) {
+  RunOutput run = run_example("sync_join");
+  ASSERT_GE(run.rows.size(), 5u);
+  for (const Row& r : run.rows) {
+    EXPECT_EQ(r.mote, 0);
+    EXPECT_EQ(r.fields.at("light"), 201);
+    EXPECT_EQ(r.fields.at("accelx"), 100);
+    EXPECT_EQ(r.fields.at("epoch_2"), *r.epoch);
+  }
+}
+
+TEST(Examples, MergeJoinCatchesUpOnTheFasterStream) {
+  RunOutput run = run_example("merge_join");
+  // Light comes every two seconds: one joined record each time.
+  ASSERT_GE(run.rows.size(), 5u);
+  EXPECT_LE(run.rows.size(), 7u);
+  for (std::size_t i = 0; i < run.rows.size(); ++i) {
+    const Row& r = run.rows[i];
+    EXPECT_EQ(r.fields.at("light"), 100);
+    EXPECT_EQ(r.fields.at("temperature"), 250);
+    if (i > 0) {
+      EXPECT_EQ(*r.timestamp, *run.rows[i - 1].timestamp + 2);
+    }
+  }
+}
+
+TEST(Examples, PairAverageAveragesMatchedReadings) {
+  RunOutput run = run_example("pair_avg");
+  int pairs = 0;
+  for (const Row& r : run.rows) {
+    int count = r.fields.at("count");
+    if (count == 2) {
+      ++pairs;
+      EXPECT_EQ(r.fields.at("avg"), 150);  // (100 + 201) / 2
+    } else if (count == 1) {
+      EXPECT_EQ(r.fields.at("avg"), 100);  // acceleration alone
+    } else {
+      EXPECT_EQ(count, 256);               // light alone, marked
+      EXPECT_EQ(r.fields.at("avg"), 201);
+    }
+  }
+  EXPECT_GE(pairs, 5);
+}
+
+TEST(Examples, PairMaximumKeepsTheLargerReading) {
+  RunOutput run = run_example("max_min");
+  int larger = 0;
+  for (const Row& r : run.rows) {
+    int max = r.fields.at("max");
+    EXPECT_TRUE(max == 100 || max == 250) << max;
+    if (max == 250) ++larger;
+  }
+  EXPECT_GE(larger, 5);
+}
+
+TEST(Examples, WindowAverageGivesOneRecordPerEpoch) {
+  RunOutput run = run_example("window");
+  ASSERT_EQ(run.rows.size(), 3u);
+  for (std::size_t i = 0; i < run.rows.size(); ++i) {
+    EXPECT_EQ(run.rows[i].fields.at("avg(light)"), 200);
+    EXPECT_EQ(run.rows[i].epoch, static_cast<int>(i));
+  }
+}
+
+TEST(Examples, CollectionGathersTheReadingsOfThreeMotes) {
+  RunOutput run = run_example("collection");
+  std::map<int, int> per_mote;
+  for (const Row& r : run.rows) {
+    ASSERT_TRUE(r.mote);
+    ++per_mote[*r.mote];
+    EXPECT_EQ(r.fields.at("light"), 100 * *r.mote);
+    EXPECT_GE(r.time, 2.0);
+    EXPECT_LE(r.time, 20.0);
+  }
+  EXPECT_EQ(per_mote.size(), 3u);
+  for (auto [mote, count] : per_mote) EXPECT_GE(count, 12) << "mote " << mote;
+}
+
+}  // namespace
+}  // namespace query_run_test

@@ -1,0 +1,73 @@
+#pragma once
+// Runs brelo-ctl's query runner on a file and reads the JSON Lines it prints.
+
+#include <map>
+#include <optional>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "../control/brelo_process.hpp"
+
+namespace query_run_test {
+
+struct Row {
+  double time = 0;
+  std::optional<int> mote, timestamp, epoch;
+  std::map<std::string, int> fields;
+};
+
+inline std::optional<int> number_or_null(const std::string& text) {
+  if (text == "null") return std::nullopt;
+  return std::stoi(text);
+}
+
+// One line as brelo-ctl --json writes it.
+inline std::optional<Row> parse_row(const std::string& line) {
+  static const std::regex shape(
+      R"(\{"time":([0-9.]+),"mote":(\w+),"timestamp":(\w+),"epoch":(\w+),"fields":\{(.*)\}\})");
+  std::smatch m;
+  if (!std::regex_match(line, m, shape)) return std::nullopt;
+  Row row;
+  row.time = std::stod(m[1]);
+  row.mote = number_or_null(m[2]);
+  row.timestamp = number_or_null(m[3]);
+  row.epoch = number_or_null(m[4]);
+  static const std::regex field(R"re("([^"]+)":([0-9]+))re");
+  std::string fields = m[5];
+  for (std::sregex_iterator i(fields.begin(), fields.end(), field), end; i != end; ++i) {
+    row.fields[(*i)[1]] = std::stoi((*i)[2]);
+  }
+  return row;
+}
+
+struct RunOutput {
+  control_test::ToolResult tool;
+  std::vector<Row> rows;
+  bool all_lines_read = true;
+};
+
+inline std::string example(const std::string& name) {
+  return std::string(EXAMPLES_DIR) + "/" + name + ".query";
+}
+
+// brelo-ctl run FILE --json (fast) plus `extra`.
+inline RunOutput run_json(const std::string& file, std::vector<std::string> extra = {}) {
+  std::vector<std::string> args = {"run", file, "--json", "--rate", "1000"};
+  args.insert(args.end(), extra.begin(), extra.end());
+  RunOutput run;
+  run.tool = control_test::run_tool(args, std::chrono::seconds(60));
+  std::istringstream lines(run.tool.out);
+  for (std::string line; std::getline(lines, line);) {
+    auto row = parse_row(line);
+    if (row) {
+      run.rows.push_back(*row);
+    } else {
+      run.all_lines_read = false;
+    }
+  }
+  return run;
+}
+
+}  // namespace query_run_test

@@ -1,0 +1,151 @@
+// brelo-ctl run as a person uses it: mistakes reported with file and line
+// before anything starts, the formats, settings from the command line,
+// repeatable runs, attaching to a running simulation and Ctrl-C.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <fstream>
+#include <set>
+#include <unistd.h>
+
+#include "run_results.hpp"
+
+namespace query_run_test {
+namespace {
+using control_test::Brelo;
+using control_test::ChildProcess;
+using control_test::run_tool;
+
+// A query file of the test's own, removed at the end.
+class TempFile {
+ public:
+  explicit TempFile(const std::string& text) {
+    char name[] = "/tmp/brelo-query-XXXXXX";
+    int fd = ::mkstemp(name);
+    path_ = name;
+    ::close(fd);
+    std::ofstream(path_) << text;
+  }
+  ~TempFile() { ::unlink(path_.c_str()); }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+TEST(Runner, AFileWithMistakesIsReportedLineByLineAndNothingRuns) {
+  TempFile file(
+      "motes 2\nquery 1\non mote 1\nstream s = sensor light every 1\nserial s\n"
+      "stream t = sensor lamp every 1\n");
+  control_test::ToolResult r = run_tool({"run", file.path()});
+  EXPECT_TRUE(r.status.exited);
+  EXPECT_EQ(r.status.code, 2);
+  EXPECT_TRUE(r.out.empty()) << r.out;
+  // The form of every line is checked first; the checks across lines
+  // follow once the form is right.
+  EXPECT_NE(r.err.find(file.path() + ":6: unknown sensor 'lamp'"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("1 error; nothing was sent."), std::string::npos) << r.err;
+
+  TempFile wrong_mote("query 1\non mote 1\nstream s = sensor light every 1\nserial s\n");
+  r = run_tool({"run", wrong_mote.path()});
+  EXPECT_EQ(r.status.code, 2);
+  EXPECT_NE(r.err.find(wrong_mote.path() + ":4: 'serial' sends results out of mote 0"),
+            std::string::npos)
+      << r.err;
+
+  r = run_tool({"run", "/nonexistent/file.query"});
+  EXPECT_EQ(r.status.code, 2);
+  EXPECT_NE(r.err.find("cannot read /nonexistent/file.query"), std::string::npos);
+}
+
+TEST(Runner, CheckListsTheMessagesWithoutRunning) {
+  control_test::ToolResult r = run_tool({"run", example("projection"), "--check"});
+  EXPECT_EQ(r.status.code, 0) << r.err;
+  EXPECT_NE(r.out.find("no errors; 5 operator messages for 1 motes, until 10 s"), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("mote 0   line 13   projection"), std::string::npos) << r.out;
+}
+
+TEST(Runner, TheSameFileAndSeedGiveTheSameResults) {
+  RunOutput first = run_json(example("selection"));
+  RunOutput second = run_json(example("selection"));
+  EXPECT_EQ(first.tool.out, second.tool.out);
+  RunOutput other_seed = run_json(example("selection"), {"--seed", "99"});
+  EXPECT_NE(first.tool.out, other_seed.tool.out);
+}
+
+TEST(Runner, SettingsOnTheCommandLineOverrideTheFile) {
+  RunOutput run = run_json(example("projection"),
+                           {"--adc", "0 temperature 800", "--adc", "0 light 4", "--until", "5"});
+  EXPECT_EQ(run.tool.status.code, 0) << run.tool.err;
+  ASSERT_GE(run.rows.size(), 2u);
+  for (const Row& r : run.rows) {
+    EXPECT_EQ(r.fields.at("temperature"), 200);
+    EXPECT_LE(r.time, 5.0);
+  }
+  control_test::ToolResult bad = run_tool({"run", example("projection"), "--adc", "0 lamp 3"});
+  EXPECT_EQ(bad.status.code, 2);
+  EXPECT_NE(bad.err.find("--adc:1: unknown sensor 'lamp'"), std::string::npos) << bad.err;
+}
+
+TEST(Runner, ALossyLinkCutsAMoteOff) {
+  // Half the bits from mote 2 to mote 0 flip: none of its records arrive.
+  RunOutput run = run_json(example("collection"), {"--link", "2 0 0.5", "--until", "10"});
+  EXPECT_EQ(run.tool.status.code, 0) << run.tool.err;
+  std::set<int> motes;
+  for (const Row& r : run.rows) motes.insert(*r.mote);
+  EXPECT_EQ(motes, (std::set<int>{1, 3}));
+}
+
+TEST(Runner, TableByDefaultAndCsvOnRequest) {
+  control_test::ToolResult table =
+      run_tool({"run", example("projection"), "--rate", "1000", "--until", "5"});
+  EXPECT_TRUE(table.out.starts_with("    time  mote  timestamp  epoch  fields\n")) << table.out;
+  EXPECT_NE(table.out.find("temperature=150\n"), std::string::npos);
+  EXPECT_TRUE(table.err.empty()) << table.err;  // no progress when not a terminal
+  control_test::ToolResult csv =
+      run_tool({"run", example("projection"), "--csv", "--rate", "1000", "--until", "5"});
+  EXPECT_TRUE(csv.out.starts_with("time,mote,timestamp,epoch,temperature\n")) << csv.out;
+  EXPECT_NE(csv.out.find(",,150\n"), std::string::npos) << csv.out;
+}
+
+TEST(Runner, AttachesToARunningSimulationAndLeavesItRunning) {
+  Brelo brelo({"-b=0", "-l=1000", "-seed=3", "2"}, "");
+  ASSERT_TRUE(brelo.wait_until_listening());
+  RunOutput run = run_json(example("projection"),
+                           {"--attach", "--port", std::to_string(brelo.command_port()), "--until", "6"});
+  EXPECT_EQ(run.tool.status.code, 0) << run.tool.err;
+  ASSERT_GE(run.rows.size(), 2u);
+  for (const Row& r : run.rows) EXPECT_EQ(r.fields.at("temperature"), 150);
+  // The network is the running one: a file naming mote 3 does not fit it.
+  TempFile big("motes 8\nquery 1\non mote 3\nstream l = local\n");
+  control_test::ToolResult too_big =
+      run_tool({"run", big.path(), "--attach", "--port", std::to_string(brelo.command_port())});
+  EXPECT_EQ(too_big.status.code, 2);
+  EXPECT_NE(too_big.err.find(big.path() + ":3: mote 3 is not in the network of 2 motes (0 to 1)\n"),
+            std::string::npos)
+      << too_big.err;
+  // Still there: it answers a second client.
+  control_test::ToolResult count = run_tool({"--port", std::to_string(brelo.command_port()), "count"});
+  EXPECT_EQ(count.out, "2\n");
+  EXPECT_TRUE(brelo.interrupt_and_wait().exited);
+
+  control_test::ToolResult none = run_tool(
+      {"--port", std::to_string(control_test::free_port_pair()), "run", example("projection"), "--attach"});
+  EXPECT_EQ(none.status.code, 1);
+  EXPECT_NE(none.err.find("no simulator is listening"), std::string::npos) << none.err;
+}
+
+TEST(Runner, CtrlCEndsTheRunAndItsSimulation) {
+  ChildProcess tool(BRELO_CTL_BINARY,
+                    {"brelo-ctl", "run", example("collection"), "--rate", "4", "--until", "1000"}, {});
+  ASSERT_TRUE(tool.wait_for_output("light=")) << tool.err();
+  tool.signal(SIGINT);
+  control_test::ExitStatus status = tool.wait(std::chrono::seconds(15));
+  EXPECT_TRUE(status.exited);
+  EXPECT_EQ(status.code, 0) << tool.err();
+}
+
+}  // namespace
+}  // namespace query_run_test

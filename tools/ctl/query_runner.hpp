@@ -1,0 +1,41 @@
+#pragma once
+// brelo-ctl run: runs the queries of a query file and prints their results.
+//
+// It reads and checks the file (nothing is sent when anything is wrong),
+// starts a simulation of its own (or attaches to a running one), sets the
+// ADC values and link probabilities, hands the operator messages to mote 0's
+// serial port at their virtual times, and prints every result mote 0 sends
+// to the host, until the time limit or Ctrl-C. A simulation it started ends
+// with it.
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "query/result_record.hpp"
+
+namespace brelo_ctl {
+
+struct RunRequest {
+  std::string file;
+  std::optional<int> motes;
+  std::optional<double> until;
+  std::optional<uint32_t> seed;
+  std::vector<std::string> adc;    // settings as in the file, without "adc"
+  std::vector<std::string> links;  // likewise, without "link"
+  query_file::ResultFormat format = query_file::ResultFormat::table;
+  bool check_only = false;  // read, check and list the messages; run nothing
+  bool attach = false;      // to the simulation on `command_port`
+  uint16_t command_port = 0;
+  double rate = 20;         // real-time factor of a simulation we start
+  std::string brelo;        // the program to start; empty: beside brelo-ctl
+  std::chrono::milliseconds timeout{5000};
+  bool progress = false;    // show progress on `err`
+};
+
+int run_queries(const RunRequest& request, std::ostream& out, std::ostream& err);
+
+}  // namespace brelo_ctl

@@ -1,0 +1,73 @@
+#pragma once
+// Turns a query file into what the runner sends: settings, and operator
+// messages with the virtual times at which they enter mote 0's serial port.
+//
+// Compiling checks that the statements make sense together and refuses the
+// whole file when any does not, so that nothing half-made reaches a
+// network: every stream an operator names is declared on its mote and can be
+// read or written as asked; a mote's tables have room for the opens and
+// operators (the tables are followed through the queries in time order,
+// stops freeing what they close); remote streams have both ends; results
+// leave only through mote 0. Open-table indexes are assigned the way the
+// motes assign them: the lowest free entry, in the order of the opens.
+//
+// The plan also says which fields the results carry (stream_layouts.hpp).
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "kernel/vex_types.hpp"  // TICKS_PER_SECOND
+#include "query/operator_messages.hpp"
+#include "query/query_file.hpp"
+#include "query/stream_layouts.hpp"
+
+namespace query_file {
+
+// Messages for motes other than 0 are forwarded by mote 0 over the radio one
+// at a time; spacing them keeps its forwarding queue short.
+constexpr int64_t FORWARD_SPACING = TICKS_PER_SECOND / 20;
+
+// Motes boot at random moments of the first virtual second of a run the
+// runner starts; queries are installed after that.
+constexpr double BOOT_WINDOW = 1.0;
+
+struct TimedMessage {
+  int64_t time = 0;  // virtual ticks
+  uint16_t to = 0;   // the mote that decodes it
+  PellundM::OperatorMsg message{};
+  int line = 0;      // the statement it came from
+};
+
+struct Plan {
+  int motes = 1;
+  double until = 30;
+  uint32_t seed = 1;
+  bool random_adc = false;
+  struct Adc {
+    uint16_t mote;
+    uint8_t port;
+    uint16_t value;
+  };
+  std::vector<Adc> adc;
+  std::vector<LinkSetting> links;
+  std::vector<TimedMessage> messages;  // in time order
+  std::vector<ResultLayout> results;   // in time order
+};
+
+struct CompileResult {
+  Plan plan;
+  std::vector<Diagnostic> errors;
+  // Things that are allowed but probably not meant: streams nothing uses, a
+  // file whose results never reach the host.
+  std::vector<Diagnostic> warnings;
+};
+
+// Checks and compiles `file`. Times in the file count from `origin` (in
+// ticks), the moment the run begins.
+CompileResult compile(const QueryFile& file, int64_t origin = 0);
+
+// The layout in effect for a result that arrives at `time`.
+const Layout* layout_at(const Plan& plan, int64_t time);
+
+}  // namespace query_file
