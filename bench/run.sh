@@ -1,7 +1,89 @@
 #!/usr/bin/env bash
-# Builds the benchmarks in release mode and runs them.
+# Builds the benchmarks in release mode, runs them and prints one table:
+#  - the event queue alone (Google Benchmark), insert plus pop;
+#  - idle networks of 10, 100 and 1000 motes run through brelo, each beside
+#    the reference loop (a bare heap of the same size driven the same way),
+#    measured in the same run;
+#  - a busy network: motes streaming sensor records over remote streams to
+#    mote 0, which sends them to the serial line.
+# Options passed to the script are added to every brelo command line (for
+# example: bench/run.sh -fast). Wall time and peak memory come from
+# /usr/bin/time -v; events from brelo's BRELO_STATS line.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+extra=("$@")
+
 cmake --preset release >/dev/null
-cmake --build --preset release
-./build/release/bench/event_queue_bench "$@"
+cmake --build --preset release >/dev/null
+bin=build/release
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+rows=()
+row() { rows+=("$(printf '%-34s %14s %10s %9s %9s %10s' "$@")"); }
+
+# --- the event queue alone ----------------------------------------------
+"$bin/bench/event_queue_bench" --benchmark_format=csv 2>/dev/null >"$work/queue.csv"
+while IFS=, read -r name iterations real cpu unit _bytes items _rest; do
+  case "$name" in \"BM_*) ;; *) continue ;; esac
+  name=${name//\"/}
+  row "queue insert+pop, ${name#*/} pending" "$(printf '%.0f' "$items")" "-" \
+    "$(printf '%.1f ns' "$cpu")" "-" "-"
+done <"$work/queue.csv"
+
+# --- whole-program runs --------------------------------------------------
+# Runs brelo under /usr/bin/time; sets wall (s), rss (MB), events, pending.
+run_brelo() {
+  local seconds=$1; shift
+  BRELO_STATS=1 DBG= /usr/bin/time -v -o "$work/time" \
+    "$bin/brelo" "${extra[@]}" -b=0 -seed=1 -l=1000000000 -t="$seconds" "$@" \
+    >/dev/null 2>"$work/err"
+  stats_and_time
+}
+stats_and_time() {
+  local elapsed
+  elapsed=$(sed -n 's/.*Elapsed (wall clock) time.*: //p' "$work/time")
+  wall=$(awk -F: '{ s = 0; for (i = 1; i <= NF; ++i) s = s * 60 + $i; print s }' <<<"$elapsed")
+  rss=$(awk '/Maximum resident set size/ { printf "%.1f", $NF / 1024 }' "$work/time")
+  events=$(sed -n 's/^brelo stats: events \([0-9]*\) pending \([0-9]*\).*/\1/p' "$work/err")
+  pending=$(sed -n 's/^brelo stats: events \([0-9]*\) pending \([0-9]*\).*/\2/p' "$work/err")
+}
+
+for spec in 10:20 100:5 1000:2; do
+  motes=${spec%:*}
+  seconds=${spec#*:}
+  run_brelo "$seconds" "$motes"
+  ref=$("$bin/bench/reference_loop" "$motes" "$seconds" "$pending" | awk '{ print $6 }')
+  rate=$(awk -v e="$events" -v w="$wall" 'BEGIN { printf "%.0f", e / w }')
+  row "idle $motes motes, $seconds virtual s" "$rate" \
+    "$(awk -v s="$seconds" -v w="$wall" 'BEGIN { printf "%.2f", s / w }')" \
+    "$(printf '%.2f s' "$wall")" "$rss MB" \
+    "$(awk -v r="$rate" -v f="$ref" 'BEGIN { printf "%.0f%%", 100 * r / f }')"
+  row "  reference loop, $pending pending" "$ref" "-" "-" "-" "-"
+done
+
+# The busy network: brelo waits (-gui) until the client has queued the queries.
+busy_motes=20
+busy_seconds=12
+port=$((20000 + RANDOM % 20000))
+BRELO_STATS=1 DBG= /usr/bin/time -v -o "$work/time" \
+  "$bin/brelo" "${extra[@]}" -gui -port="$port" -b=0 -seed=1 -l=1000000000 \
+  -t="$busy_seconds" "$busy_motes" >"$work/busy_out" 2>"$work/err" &
+brelo_pid=$!
+for _ in $(seq 50); do
+  if "$bin/bench/busy_client" "$port" "$busy_motes" >/dev/null 2>"$work/client_err"; then
+    break
+  fi
+  sleep 0.1
+done
+wait "$brelo_pid" || { echo "busy run failed:"; cat "$work/client_err" "$work/err"; exit 1; }
+stats_and_time
+rate=$(awk -v e="$events" -v w="$wall" 'BEGIN { printf "%.0f", e / w }')
+row "busy $busy_motes motes, $busy_seconds virtual s" "$rate" \
+  "$(awk -v s="$busy_seconds" -v w="$wall" 'BEGIN { printf "%.2f", s / w }')" \
+  "$(printf '%.2f s' "$wall")" "$rss MB" "-"
+
+printf '%-34s %14s %10s %9s %9s %10s\n' "benchmark${extra[*]:+ (${extra[*]})}" "events/s" \
+  "virt s/s" "wall" "peak mem" "of ref"
+printf '%s\n' "${rows[@]}"
+echo "(queue rows: insert+pop pairs per second of CPU, and CPU time per pair)"

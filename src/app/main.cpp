@@ -141,5 +141,10 @@ int main(int argc, char** argv) {
   if (PowerStateM::power_on() || PowerStateM::cpu_on()) PowerStateM::PowerState_stop();
   std::printf("Simulation of %i motes completed.\n", num_nodes);
   std::fflush(stdout);
+  if (const char* stats = std::getenv("BRELO_STATS"); stats != nullptr && *stats != '\0') {
+    std::fprintf(stderr, "brelo stats: events %llu pending %zu ticks %lld\n",
+                 static_cast<unsigned long long>(vex_state.queue.handled_count()),
+                 vex_state.queue.size(), static_cast<long long>(vex_state.vex_time.load()));
+  }
   return 0;
 }

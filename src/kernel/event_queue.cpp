@@ -83,6 +83,7 @@ void event_queue_t::init(int pause_seconds) {
   std::lock_guard<std::mutex> guard(lock_);
   while (!heap_.is_empty()) delete heap_.pop_min_data();
   pause_ = pause_seconds;
+  handled_ = 0;
 }
 
 void event_queue_t::insert_event(EventPtr event) {
@@ -124,6 +125,7 @@ bool event_queue_t::handle_next_event(VEX_state_t& state) {
     if (heap_.is_empty()) return false;
     event.reset(heap_.pop_min_data(&key));
   }
+  ++handled_;
   // Virtual time never goes back: an event a control thread inserted for a
   // moment the simulation has meanwhile passed runs at the current time.
   if (key > state.vex_time) state.vex_time = key;

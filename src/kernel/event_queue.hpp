@@ -10,6 +10,7 @@
 // must not change.
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 
@@ -72,8 +73,13 @@ class event_queue_t {
   // Simulation thread only. Returns false when the queue was empty.
   bool handle_next_event(VEX_state_t& state);
 
+  // Events popped by handle_next_event since the start (simulation thread
+  // only), for run statistics.
+  uint64_t handled_count() const { return handled_; }
+
  private:
   int pause_ = 0;
+  uint64_t handled_ = 0;
   heap_t heap_;
   std::mutex lock_;
 };
