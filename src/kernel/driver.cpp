@@ -1,5 +1,6 @@
 #include "kernel/driver.hpp"
 
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
@@ -21,6 +22,17 @@ void pause_point() {
     vex_state.pause_ack_cond.notify_one();
     vex_state.pause_cond.wait(lock);
   }
+}
+// True when the first event at or after the stop time would be a sample
+// that lazy sampling does not queue: virtual time moves to it and the run
+// ends, as it would after running that (silent, effectless) sample.
+bool ends_on_skipped_event(vex_time_t stop_time, const MainLoopHooks& hooks) {
+  vex_time_t next = vex_state.queue.peek_event_time();
+  if (next != -1 && next < stop_time) return false;
+  vex_time_t skipped = hooks.skipped_event_at_or_after(stop_time);
+  if (skipped == INT64_MAX || (next != -1 && next <= skipped)) return false;
+  if (skipped > vex_state.vex_time) vex_state.vex_time = skipped;
+  return true;
 }
 }  // namespace
 
@@ -55,6 +67,10 @@ void run_main_loop(vex_time_t stop_time, const MainLoopHooks& hooks) {
     pause_point();
     if (hooks.between_events != nullptr) hooks.between_events();
     VEXH_run_all_tasks();
+    if (stop_time != 0 && hooks.skipped_event_at_or_after != nullptr &&
+        ends_on_skipped_event(stop_time, hooks)) {
+      break;
+    }
     if (vex_state.queue.handle_next_event(vex_state)) {
       rate_based_wait();
     } else {

@@ -2,6 +2,7 @@
 
 #include "kernel/dbg.hpp"
 #include "kernel/vex_state.hpp"
+#include "radio/channel_mon_c.hpp"
 #include "radio/connectivity.hpp"
 
 std::array<SpiByteHandle, VEXNODES> spiByteEvents{};
@@ -28,6 +29,7 @@ void reset_radio_hardware(int mote) {
   spi.invalidate();
   spi.ending = false;
   channelMonEvents[mote].invalidate();
+  ChannelMonSleep::forget(mote);
   radioTimingEvents[mote].invalidate();
   radioWaitingState[mote] = 0;
 }

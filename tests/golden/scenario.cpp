@@ -110,11 +110,11 @@ class Runner {
     return true;
   }
 
-  bool run(const std::vector<std::string>& extra_args) {
+  bool run(const std::vector<std::string>& extra_args, const std::string& dbg) {
     std::vector<std::string> args = extra_args;
     for (const char* option : {"-gui", "-b=0", "-seed=11", "-t=6", "-l=1000", "5"})
       args.push_back(option);
-    brelo_.emplace(args, "boot,am,usr1,led,uart,crc,simmem");
+    brelo_.emplace(args, dbg);
     if (!brelo_->wait_until_listening()) return fail("brelo is not listening");
     if (!commands_.connect(brelo_->command_port())) return fail(commands_.error().text);
     if (!send_commands()) return false;
@@ -140,10 +140,21 @@ class Runner {
 };
 }  // namespace
 
-Transcript run_query_scenario(const std::vector<std::string>& extra_args) {
+Transcript run_query_scenario(const std::vector<std::string>& extra_args,
+                              const std::string& dbg) {
   Transcript result;
   Runner runner(result);
-  result.ok = runner.run(extra_args);
+  result.ok = runner.run(extra_args, dbg);
+  return result;
+}
+
+Transcript run_plain(const std::vector<std::string>& args, const std::string& dbg) {
+  Transcript result;
+  Brelo brelo(args, dbg);
+  ExitStatus status = brelo.process().wait(std::chrono::milliseconds(60000));
+  result.ok = status.exited && status.code == 0;
+  if (!result.ok) result.failure = "brelo did not end normally: " + brelo.process().err();
+  result.out = mask_ports(brelo.process().out());
   return result;
 }
 

@@ -21,7 +21,15 @@ struct Transcript {
 // The stored run: 5 motes, two of them joined by a query whose records
 // travel by radio to mote 0 and on to the serial line, plus interrupts, a
 // mote switched off and on, and a radio message handed to a mote.
-// `extra_args` go in front of the fixed options (for example a mode switch).
-Transcript run_query_scenario(const std::vector<std::string>& extra_args = {});
+// `extra_args` go in front of the fixed options (for example a mode switch);
+// `dbg` is the DBG variable.
+inline constexpr const char* kGoldenDbg = "boot,am,usr1,led,uart,crc,simmem";
+Transcript run_query_scenario(const std::vector<std::string>& extra_args = {},
+                              const std::string& dbg = kGoldenDbg);
+
+// Runs brelo with `args` (after -port=) to its end and returns its output
+// with the control ports masked; fails the transcript if it did not end
+// normally.
+Transcript run_plain(const std::vector<std::string>& args, const std::string& dbg);
 
 }  // namespace golden
