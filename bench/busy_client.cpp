@@ -67,18 +67,19 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s: %s\n", argv[0], commands.error().text.c_str());
     return 1;
   }
+  // No events for the watcher (the mask holds for every client), so the run
+  // never waits for its acknowledgements.
+  if (!commands.set_event_mask(0)) {
+    std::fprintf(stderr, "%s: %s\n", argv[0], commands.error().text.c_str());
+    return 1;
+  }
   ctl::EventClient watcher;
   if (!watcher.connect(static_cast<uint16_t>(port + 1)) || !watcher.next(ctl::milliseconds(5000))) {
     std::fprintf(stderr, "%s: %s\n", argv[0], watcher.error().text.c_str());
     return 1;
   }
-  // No events for the watcher, so the run never waits for it; it stays
-  // connected until the motes have booted (brelo looks for a watcher only
-  // then), and leaves.
-  if (!commands.set_event_mask(0)) {
-    std::fprintf(stderr, "%s: %s\n", argv[0], commands.error().text.c_str());
-    return 1;
-  }
+  // The watcher stays until virtual time has moved (brelo looks for one
+  // before booting the motes), then leaves.
   for (;;) {
     std::optional<ctl::MoteCount> count = commands.get_mote_count();
     if (!count) return 1;

@@ -27,11 +27,10 @@ void Brelo_help(const char* program) {
   std::fputs("  -cpuprof          do CPU profiling (only in builds instrumented for it)\n", stderr);
   std::fputs("  -port=<port>      control ports: commands on <port>, events on <port>+1\n", stderr);
   std::fputs("                    (default 10584)\n", stderr);
-  std::fputs("  -fast             skip the channel samples of motes hearing silence\n", stderr);
-  std::fputs("                    (simple radio model; radio and simmem debug lines off).\n", stderr);
-  std::fputs("                    Same results, except that a sample on the very tick a\n", stderr);
-  std::fputs("                    transmission starts may read it, and var shows the\n", stderr);
-  std::fputs("                    channel monitor's registers as of its last wake-up.\n", stderr);
+  std::fputs("  -fast             skip the channel samples of motes that hear silence\n", stderr);
+  std::fputs("                    (simple radio model; radio, simmem debug lines off).\n", stderr);
+  std::fputs("                    Same results except for the order of events sharing a\n", stderr);
+  std::fputs("                    tick: lines of one tick may interleave differently.\n", stderr);
   std::fputs("  num_nodes         number of nodes to simulate\n", stderr);
   std::fputs("\n", stderr);
   dbg_help();

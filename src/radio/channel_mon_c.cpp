@@ -288,6 +288,13 @@ void forget(int mote) {
   nap.parked.reset();
 }
 
+void catch_up_all() {
+  if (asleep_motes == 0) return;
+  const vex_time_t now = vex_state.vex_time.load();
+  const int motes = vex_state.num_nodes;
+  for (int m = 0; m < motes; ++m) ChannelMonC::catch_up(m, now + 1);
+}
+
 void wake_sleeping_monitors() {
   if (asleep_motes == 0) return;
   const vex_time_t now = vex_state.vex_time.load();

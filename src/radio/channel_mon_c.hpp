@@ -68,12 +68,19 @@ void event_channel_mon_invalidate(int mote);
 // every sample). A sample that falls on the very tick a transmission starts
 // may read the channel after it instead of before: one of the orders of
 // simultaneous events the queue allows anyway.
+//
+// Which side of a tie a skipped sample takes is fixed: a sample due on the
+// very tick the monitor wakes or is called counts as taken before, as its
+// event was queued long before the one that wakes it.
 namespace ChannelMonSleep {
 void enable(bool on);
 bool enabled();
 // Catches up and resumes sampling on every sleeping monitor of a mote that
 // is on. Call when the channel every mote hears may no longer be silent.
 void wake_sleeping_monitors();
+// Applies every sleeping monitor's samples due up to now, leaving them
+// asleep, so that its registers read as with exact sampling.
+void catch_up_all();
 // Drops the mote's sleep state (its radio was reset).
 void forget(int mote);
 int sleeping_count();
