@@ -14,17 +14,6 @@
 
 heap_t::heap_t() : private_size_(initial_size), data_(new node_t[initial_size]) {}
 
-int heap_t::insert(event_t* data, vex_time_t key) {
-  int grown_from = 0;
-  if (size_ == private_size_) {
-    grown_from = private_size_;
-    expand();
-  }
-  up_heap(size_, node_t{data, key});
-  ++size_;
-  return grown_from;
-}
-
 event_t* heap_t::pop_min_data(vex_time_t* key) {
   event_t* min = data_[0].data;
   if (key != nullptr) *key = data_[0].key;
@@ -44,19 +33,6 @@ void heap_t::expand() {
   std::copy(data_.get(), data_.get() + size_, grown);
   data_.reset(grown);
   private_size_ = new_size;
-}
-
-// `moving` goes to slot i (which is free) and rises while its parent's key
-// is strictly greater.
-void heap_t::up_heap(int i, node_t moving) {
-  node_t* slots = data_.get();
-  while (i > 0) {
-    int parent = (i - 1) / 2;
-    if (slots[parent].key <= moving.key) break;
-    slots[i] = slots[parent];
-    i = parent;
-  }
-  slots[i] = moving;
 }
 
 // `moving` goes to slot i (which is free) and sinks below any strictly
@@ -86,18 +62,11 @@ void heap_t::down_heap(int i, node_t moving) {
   slots[at] = moving;
 }
 
-namespace {
-// The queue whose heap this thread owns, if any.
-thread_local const event_queue_t* simulated_queue = nullptr;
-}  // namespace
+thread_local const event_queue_t* event_queue_t::simulated_queue = nullptr;
 
 event_queue_t::event_queue_t(int pause_seconds) : pause_(pause_seconds) {}
 
 event_queue_t::~event_queue_t() { release_all(); }
-
-bool event_queue_t::on_simulation_thread() const { return simulated_queue == this; }
-
-void event_queue_t::claim_simulation_thread() { simulated_queue = this; }
 
 void event_queue_t::release_all() {
   while (!heap_.is_empty()) delete heap_.pop_min_data();
@@ -114,9 +83,13 @@ void event_queue_t::init(int pause_seconds) {
   handled_ = 0;
 }
 
+void event_queue_t::log_growth(int grown_from) {
+  dbg(DBG_SIM, "Resized heap from %i to %i.\n", grown_from, 2 * grown_from + 1);
+}
+
 void event_queue_t::insert_into_heap(event_t* event) {
   int grown_from = heap_.insert(event, event->time);
-  if (grown_from != 0) dbg(DBG_SIM, "Resized heap from %i to %i.\n", grown_from, 2 * grown_from + 1);
+  if (grown_from != 0) log_growth(grown_from);
 }
 
 void event_queue_t::move_inbox_to_heap() {
@@ -133,7 +106,7 @@ void event_queue_t::move_inbox_to_heap() {
   if (inbox_.empty()) inbox_.swap(arrived);
 }
 
-void event_queue_t::insert_event(EventPtr event) {
+void event_queue_t::insert_event_slowly(EventPtr event) {
   if (on_simulation_thread()) {
     take_inbox();
     insert_into_heap(event.release());

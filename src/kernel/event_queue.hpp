@@ -40,7 +40,16 @@ class heap_t {
   int capacity() const { return private_size_; }
   vex_time_t get_min_key() const { return size_ == 0 ? -1 : data_[0].key; }
   // Returns the capacity before growth when the insert had to grow the heap, 0 otherwise.
-  int insert(event_t* data, vex_time_t key);
+  int insert(event_t* data, vex_time_t key) {
+    int grown_from = 0;
+    if (size_ == private_size_) {
+      grown_from = private_size_;
+      expand();
+    }
+    up_heap(size_, node_t{data, key});
+    ++size_;
+    return grown_from;
+  }
   // The heap must not be empty.
   event_t* pop_min_data(vex_time_t* key = nullptr);
   // The event in slot i, for inspection in tests.
@@ -50,7 +59,16 @@ class heap_t {
   void expand();
   // Both move a hole instead of swapping: the same comparisons, the same
   // final slots as swapping step by step, half the stores.
-  void up_heap(int i, node_t moving);
+  void up_heap(int i, node_t moving) {
+    node_t* slots = data_.get();
+    while (i > 0) {
+      int parent = (i - 1) / 2;
+      if (slots[parent].key <= moving.key) break;
+      slots[i] = slots[parent];
+      i = parent;
+    }
+    slots[i] = moving;
+  }
   void down_heap(int i, node_t moving);
 
   int size_ = 0;
@@ -69,8 +87,16 @@ class event_queue_t {
   // calling thread becomes the simulation thread.
   void init(int pause_seconds);
 
-  // Any thread.
-  void insert_event(EventPtr event);
+  // Any thread. Inline: periodic events re-arm through it at every run.
+  void insert_event(EventPtr event) {
+    if (on_simulation_thread() && !inbox_filled_.load(std::memory_order_acquire)) {
+      int grown_from = heap_.insert(event.get(), event->time);
+      event.release();
+      if (grown_from != 0) log_growth(grown_from);
+      return;
+    }
+    insert_event_slowly(std::move(event));
+  }
 
   // The rest: simulation thread only.
   bool is_empty();
@@ -91,8 +117,13 @@ class event_queue_t {
   uint64_t handled_count() const { return handled_; }
 
  private:
-  bool on_simulation_thread() const;
-  void claim_simulation_thread();
+  bool on_simulation_thread() const { return simulated_queue == this; }
+  void claim_simulation_thread() { simulated_queue = this; }
+  void insert_event_slowly(EventPtr event);
+  static void log_growth(int grown_from);
+
+  // The queue whose heap this thread owns, if any.
+  static thread_local const event_queue_t* simulated_queue;
   void insert_into_heap(event_t* event);
   // Moves the inbox into the heap when a control thread has filled it.
   void take_inbox() {

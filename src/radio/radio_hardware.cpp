@@ -16,13 +16,6 @@ void VEXH_rfm_tx_bit(uint8_t bit) {
   dbg(DBG_RADIO, "RFM: Mote %i sent bit %x\n", mote, bit);
 }
 
-uint8_t VEXH_rfm_rx_bit() {
-  const int mote = vex_state.current_node.load();
-  uint8_t bit = rfm->hears(mote);
-  dbg(DBG_RADIO, "RFM: Mote %i got bit %x\n", mote, bit);
-  return bit;
-}
-
 void reset_radio_hardware(int mote) {
   rfm->stop_transmit(mote);
   SpiByteHandle& spi = spiByteEvents[mote];
