@@ -18,6 +18,9 @@ extra=("$@")
 cmake --preset release >/dev/null
 cmake --build --preset release >/dev/null
 bin=build/release
+# BENCH_BRELO names another brelo to measure (an older build, say), beside
+# this tree's queue benchmark and reference loop.
+brelo=${BENCH_BRELO:-$bin/brelo}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -41,7 +44,7 @@ run_brelo() {
   local start
   start=$(now_ns)
   BRELO_STATS=1 DBG= /usr/bin/time -v -o "$work/time" \
-    "$bin/brelo" "${extra[@]}" -b=0 -seed=1 -l=1000000000 -t="$seconds" "$@" \
+    "$brelo" "${extra[@]}" -b=0 -seed=1 -l=1000000000 -t="$seconds" "$@" \
     >/dev/null 2>"$work/err"
   stats_and_time "$start"
 }
@@ -87,7 +90,7 @@ busy_motes=20
 port=$((20000 + RANDOM % 20000))
 start=$(now_ns)
 BRELO_STATS=1 DBG= /usr/bin/time -v -o "$work/time" \
-  "$bin/brelo" "${extra[@]}" -gui -port="$port" -b=0 -seed=1 -l=1000000000 \
+  "$brelo" "${extra[@]}" -gui -port="$port" -b=0 -seed=1 -l=1000000000 \
   -t="$busy_seconds" "$busy_motes" >"$work/busy_out" 2>"$work/err" &
 brelo_pid=$!
 for _ in $(seq 50); do
