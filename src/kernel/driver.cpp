@@ -23,15 +23,16 @@ void pause_point() {
     vex_state.pause_cond.wait(lock);
   }
 }
-// True when the first event at or after the stop time would be a sample
-// that lazy sampling does not queue: virtual time moves to it and the run
-// ends, as it would after running that (silent, effectless) sample.
-bool ends_on_skipped_event(vex_time_t stop_time, const MainLoopHooks& hooks) {
+// When the first event at or after the stop time would be a sample that
+// lazy sampling does not queue, virtual time flows toward that sample at the
+// chosen rate, as it would through the silent samples before it, and the run
+// ends there. Returns true when it took this round instead of an event.
+bool idle_toward_skipped_event(vex_time_t stop_time, const MainLoopHooks& hooks) {
   vex_time_t next = vex_state.queue.peek_event_time();
-  if (next != -1 && next < stop_time) return false;
+  if (next == -1 || next < stop_time) return false;
   vex_time_t skipped = hooks.skipped_event_at_or_after(stop_time);
-  if (skipped == INT64_MAX || (next != -1 && next <= skipped)) return false;
-  if (skipped > vex_state.vex_time) vex_state.vex_time = skipped;
+  if (skipped == INT64_MAX || next <= skipped) return false;
+  rate_idle_advance(skipped);
   return true;
 }
 }  // namespace
@@ -68,8 +69,8 @@ void run_main_loop(vex_time_t stop_time, const MainLoopHooks& hooks) {
     if (hooks.between_events != nullptr) hooks.between_events();
     VEXH_run_all_tasks();
     if (stop_time != 0 && hooks.skipped_event_at_or_after != nullptr &&
-        ends_on_skipped_event(stop_time, hooks)) {
-      break;
+        idle_toward_skipped_event(stop_time, hooks)) {
+      continue;
     }
     if (vex_state.queue.handle_next_event(vex_state)) {
       rate_based_wait();
