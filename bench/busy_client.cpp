@@ -19,7 +19,7 @@ namespace {
 using namespace query_test;
 
 constexpr int64_t kSecond = 4000000;        // ticks
-constexpr int64_t kSpacing = kSecond / 40;  // between operator messages: one radio packet each
+constexpr int64_t kSpacing = kSecond / 20;  // between operator messages: one radio packet each
 constexpr uint8_t kLight = 1;               // sensor id of the light sensor
 constexpr uint8_t kPhotoPort = 1;           // its ADC port
 constexpr uint32_t kRate = 256;             // timer counts: a quarter of a second
@@ -55,13 +55,17 @@ int main(int argc, char** argv) {
   bool ok = send_query(commands, 0, time,
                        {remote_open(1, 9, 0), op(1, SERIAL_SEND, 0, -1, 4),
                         message(1, CODE_START_QUERY)});
+  // Every mote's query first, then the starts, so that no stream competes
+  // for the channel with the operator messages still on their way.
   for (int mote = 1; ok && mote < motes; ++mote) {
     const auto id = static_cast<uint16_t>(mote);
     ok = commands.set_adc_value(id, kPhotoPort, 800) &&
          send_query(commands, id, time,
                     {sensor_open(1, kLight, kRate), local_open(1), remote_open(1, 9, 0),
-                     selection(1, 0, 1, GREATER, 3, 100), op(1, SEND, 1, 2, 4),
-                     message(1, CODE_START_QUERY)});
+                     selection(1, 0, 1, GREATER, 3, 100), op(1, SEND, 1, 2, 4)});
+  }
+  for (int mote = 1; ok && mote < motes; ++mote) {
+    ok = send_query(commands, static_cast<uint16_t>(mote), time, {message(1, CODE_START_QUERY)});
   }
   if (!ok) {
     std::fprintf(stderr, "%s: %s\n", argv[0], commands.error().text.c_str());
