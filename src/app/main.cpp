@@ -23,6 +23,7 @@
 #include "kernel/signals.hpp"
 #include "kernel/usage.hpp"
 #include "kernel/vex_state.hpp"
+#include "radio/channel_mon_c.hpp"
 #include "radio/connectivity.hpp"
 #include "radio/packet_sim.hpp"
 #include "radio/spatial_model.hpp"
@@ -93,6 +94,7 @@ int main(int argc, char** argv) {
     fail("SIM: Don't recognize RFM model type %s.\n", radio_model.c_str());
   }
   create_radio_model(vex_state.radioModel, lossy_file);
+  ChannelMonSleep::enable(options.fast);
 
   const std::string adc_model = options.adc_model.value_or("generic");
   if (adc_model != "generic" && adc_model != "random") {
@@ -135,11 +137,17 @@ int main(int argc, char** argv) {
 
   MainLoopHooks hooks;
   hooks.between_events = variable_access_serve;
+  if (options.fast) hooks.skipped_event_at_or_after = ChannelMonSleep::next_skipped_sample;
   if (PowerStateM::cpu_on()) hooks.cpu_checkpoint = PowerStateM::PowerState_CPUCycleCheckpoint;
   run_main_loop(options.stop_time, hooks);
 
   if (PowerStateM::power_on() || PowerStateM::cpu_on()) PowerStateM::PowerState_stop();
   std::printf("Simulation of %i motes completed.\n", num_nodes);
   std::fflush(stdout);
+  if (const char* stats = std::getenv("BRELO_STATS"); stats != nullptr && *stats != '\0') {
+    std::fprintf(stderr, "brelo stats: events %llu pending %zu ticks %lld\n",
+                 static_cast<unsigned long long>(vex_state.queue.handled_count()),
+                 vex_state.queue.size(), static_cast<long long>(vex_state.vex_time.load()));
+  }
   return 0;
 }

@@ -10,6 +10,7 @@
 
 #include "control/variable_table.hpp"
 #include "kernel/vex_types.hpp"
+#include "radio/channel_mon_c.hpp"
 
 namespace {
 constexpr uint32_t address_base = 0x40000000;
@@ -78,6 +79,7 @@ int __quil_brelo_resolve(uint16_t mote, const char* name, uint32_t* addr, uint32
 
 void variable_access_serve() {
   if (!reads_waiting.load(std::memory_order_acquire)) return;
+  ChannelMonSleep::catch_up_all();  // sleeping monitors show their registers as of now
   std::lock_guard<std::mutex> lock(box);
   auto table = variable_table();
   for (Read* read : waiting) {

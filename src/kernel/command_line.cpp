@@ -37,6 +37,8 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& args) {
       o.gui = true;
     } else if (arg == "-nodbgout") {
       o.nodbgout = true;
+    } else if (arg == "-fast") {
+      o.fast = true;
     } else if (auto v = value_after(arg, "-a=")) {
       o.adc_model = *v;
     } else if (auto v = value_after(arg, "-b=")) {

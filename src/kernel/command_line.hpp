@@ -23,6 +23,7 @@ struct SimOptions {
   bool power_profiling = false;             // -p
   bool cpu_profiling = false;               // -cpuprof
   int control_port = 10584;                 // -port=, command port; events on the next one
+  bool fast = false;                        // -fast: lazy sampling of silent channels
   double rate = 1000.0;                     // the rate text as a number
   int num_nodes = 0;                        // the last argument
 };

@@ -1,5 +1,6 @@
 #include "kernel/driver.hpp"
 
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
@@ -21,6 +22,18 @@ void pause_point() {
     vex_state.pause_ack_cond.notify_one();
     vex_state.pause_cond.wait(lock);
   }
+}
+// When the first event at or after the stop time would be a sample that
+// lazy sampling does not queue, virtual time flows toward that sample at the
+// chosen rate, as it would through the silent samples before it, and the run
+// ends there. Returns true when it took this round instead of an event.
+bool idle_toward_skipped_event(vex_time_t stop_time, const MainLoopHooks& hooks) {
+  vex_time_t next = vex_state.queue.peek_event_time();
+  if (next == -1 || next < stop_time) return false;
+  vex_time_t skipped = hooks.skipped_event_at_or_after(stop_time);
+  if (skipped == INT64_MAX || next <= skipped) return false;
+  rate_idle_advance(skipped);
+  return true;
 }
 }  // namespace
 
@@ -55,6 +68,10 @@ void run_main_loop(vex_time_t stop_time, const MainLoopHooks& hooks) {
     pause_point();
     if (hooks.between_events != nullptr) hooks.between_events();
     VEXH_run_all_tasks();
+    if (stop_time != 0 && hooks.skipped_event_at_or_after != nullptr &&
+        idle_toward_skipped_event(stop_time, hooks)) {
+      continue;
+    }
     if (vex_state.queue.handle_next_event(vex_state)) {
       rate_based_wait();
     } else {

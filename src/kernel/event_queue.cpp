@@ -14,24 +14,11 @@
 
 heap_t::heap_t() : private_size_(initial_size), data_(new node_t[initial_size]) {}
 
-int heap_t::insert(event_t* data, vex_time_t key) {
-  int grown_from = 0;
-  if (size_ == private_size_) {
-    grown_from = private_size_;
-    expand();
-  }
-  data_[size_] = node_t{data, key};
-  up_heap(size_);
-  ++size_;
-  return grown_from;
-}
-
 event_t* heap_t::pop_min_data(vex_time_t* key) {
   event_t* min = data_[0].data;
   if (key != nullptr) *key = data_[0].key;
-  data_[0] = data_[size_ - 1];
   --size_;
-  down_heap(0);
+  if (size_ > 0) down_heap(0, data_[size_]);
   return min;
 }
 
@@ -48,82 +35,117 @@ void heap_t::expand() {
   private_size_ = new_size;
 }
 
-void heap_t::up_heap(int i) {
-  while (i > 0) {
-    int parent = (i - 1) / 2;
-    if (data_[parent].key <= data_[i].key) return;
-    std::swap(data_[parent], data_[i]);
-    i = parent;
-  }
-}
-
-void heap_t::down_heap(int i) {
+// `moving` goes to slot i (which is free) and sinks below any strictly
+// smaller child, taking the right child unless the left one is strictly
+// smaller.
+void heap_t::down_heap(int i, node_t moving) {
+  node_t* slots = data_.get();
+  const std::size_t size = static_cast<std::size_t>(size_);
+  std::size_t at = static_cast<std::size_t>(i);
   for (;;) {
-    int left = 2 * i + 1;
-    int right = 2 * i + 2;
-    if (right < size_) {
-      int child = data_[left].key < data_[right].key ? left : right;
-      if (data_[child].key >= data_[i].key) return;
-      std::swap(data_[child], data_[i]);
-      i = child;
+    std::size_t left = 2 * at + 1;
+    std::size_t right = left + 1;
+    if (right < size) {
+      // Branch-free: the right child unless the left key is strictly smaller.
+      std::size_t child = left + static_cast<std::size_t>(!(slots[left].key < slots[right].key));
+      if (slots[child].key >= moving.key) break;
+      slots[at] = slots[child];
+      at = child;
     } else {
-      if (left < size_ && data_[left].key < data_[i].key) std::swap(data_[left], data_[i]);
-      return;
+      if (left < size && slots[left].key < moving.key) {
+        slots[at] = slots[left];
+        at = left;
+      }
+      break;
     }
   }
+  slots[at] = moving;
 }
+
+thread_local const event_queue_t* event_queue_t::simulated_queue = nullptr;
 
 event_queue_t::event_queue_t(int pause_seconds) : pause_(pause_seconds) {}
 
-event_queue_t::~event_queue_t() {
+event_queue_t::~event_queue_t() { release_all(); }
+
+void event_queue_t::release_all() {
   while (!heap_.is_empty()) delete heap_.pop_min_data();
+  std::lock_guard<std::mutex> guard(inbox_lock_);
+  for (event_t* event : inbox_) delete event;
+  inbox_.clear();
+  inbox_filled_.store(false, std::memory_order_relaxed);
 }
 
 void event_queue_t::init(int pause_seconds) {
-  std::lock_guard<std::mutex> guard(lock_);
-  while (!heap_.is_empty()) delete heap_.pop_min_data();
+  claim_simulation_thread();
+  release_all();
   pause_ = pause_seconds;
+  handled_ = 0;
 }
 
-void event_queue_t::insert_event(EventPtr event) {
-  int grown_from;
+void event_queue_t::log_growth(int grown_from) {
+  dbg(DBG_SIM, "Resized heap from %i to %i.\n", grown_from, 2 * grown_from + 1);
+}
+
+void event_queue_t::insert_into_heap(event_t* event) {
+  int grown_from = heap_.insert(event, event->time);
+  if (grown_from != 0) log_growth(grown_from);
+}
+
+void event_queue_t::move_inbox_to_heap() {
+  std::vector<event_t*> arrived;
   {
-    std::lock_guard<std::mutex> guard(lock_);
-    vex_time_t key = event->time;
-    grown_from = heap_.insert(event.release(), key);
+    std::lock_guard<std::mutex> guard(inbox_lock_);
+    arrived.swap(inbox_);
+    inbox_filled_.store(false, std::memory_order_relaxed);
   }
-  if (grown_from != 0) dbg(DBG_SIM, "Resized heap from %i to %i.\n", grown_from, 2 * grown_from + 1);
+  for (event_t* event : arrived) insert_into_heap(event);
+  // Hand the storage back, so the inbox seldom allocates again.
+  arrived.clear();
+  std::lock_guard<std::mutex> guard(inbox_lock_);
+  if (inbox_.empty()) inbox_.swap(arrived);
+}
+
+void event_queue_t::insert_event_slowly(EventPtr event) {
+  if (on_simulation_thread()) {
+    take_inbox();
+    insert_into_heap(event.release());
+    return;
+  }
+  std::lock_guard<std::mutex> guard(inbox_lock_);
+  inbox_.push_back(event.get());
+  event.release();
+  inbox_filled_.store(true, std::memory_order_release);
 }
 
 bool event_queue_t::is_empty() {
-  std::lock_guard<std::mutex> guard(lock_);
+  take_inbox();
   return heap_.is_empty();
 }
 
 vex_time_t event_queue_t::peek_event_time() {
-  std::lock_guard<std::mutex> guard(lock_);
+  take_inbox();
   return heap_.get_min_key();
 }
 
 std::size_t event_queue_t::size() {
-  std::lock_guard<std::mutex> guard(lock_);
+  take_inbox();
   return static_cast<std::size_t>(heap_.size());
 }
 
 EventPtr event_queue_t::pop_event() {
-  std::lock_guard<std::mutex> guard(lock_);
+  take_inbox();
   if (heap_.is_empty()) return nullptr;
   return EventPtr(heap_.pop_min_data());
 }
 
 bool event_queue_t::handle_next_event(VEX_state_t& state) {
-  EventPtr event;
+  claim_simulation_thread();
+  take_inbox();
+  if (heap_.is_empty()) return false;
   vex_time_t key;
-  {
-    std::lock_guard<std::mutex> guard(lock_);
-    if (heap_.is_empty()) return false;
-    event.reset(heap_.pop_min_data(&key));
-  }
+  EventPtr event(heap_.pop_min_data(&key));
+  ++handled_;
   // Virtual time never goes back: an event a control thread inserted for a
   // moment the simulation has meanwhile passed runs at the current time.
   if (key > state.vex_time) state.vex_time = key;

@@ -27,6 +27,10 @@ void Brelo_help(const char* program) {
   std::fputs("  -cpuprof          do CPU profiling (only in builds instrumented for it)\n", stderr);
   std::fputs("  -port=<port>      control ports: commands on <port>, events on <port>+1\n", stderr);
   std::fputs("                    (default 10584)\n", stderr);
+  std::fputs("  -fast             skip the channel samples of motes that hear silence\n", stderr);
+  std::fputs("                    (simple radio model; radio, simmem debug lines off).\n", stderr);
+  std::fputs("                    Same results except for the order of events sharing a\n", stderr);
+  std::fputs("                    tick: lines of one tick may interleave differently.\n", stderr);
   std::fputs("  num_nodes         number of nodes to simulate\n", stderr);
   std::fputs("\n", stderr);
   dbg_help();

@@ -1,11 +1,14 @@
 #include "radio/channel_mon_c.hpp"
 
+#include <array>
+#include <cstdint>
 #include <memory>
 
 #include "devices/random_lfsr.hpp"
 #include "kernel/dbg.hpp"
 #include "kernel/per_mote.hpp"
 #include "kernel/vex_state.hpp"
+#include "radio/connectivity.hpp"
 #include "radio/orla_high_speed_radio_m.hpp"
 #include "radio/radio_hardware.hpp"
 
@@ -58,18 +61,124 @@ void start_symbol_sample(Vars& v, uint8_t bit) {
   chosen = shifted;
   v.CM_lastBit ^= 1;
 }
+
+// --- lazy sampling ---------------------------------------------------------
+
+struct SleepState {
+  bool asleep = false;
+  vex_time_t next_sample = 0;  // the first sample not yet applied
+  EventPtr parked;             // the monitor's event while no sample is due
+};
+
+bool lazy = false;
+int asleep_motes = 0;
+std::array<SleepState, VEXNODES> sleep_of;
+
+constexpr int64_t NO_CHECK = -1;
+
+// Samples from the next one up to and including the one that runs the idle
+// check of a waiting send, if that check can come while the channel stays
+// silent; NO_CHECK otherwise.
+int64_t samples_until_check(const Vars& v) {
+  if (v.CM_waiting == -1) return NO_CHECK;
+  int64_t search = v.CM_state == START_SYMBOL_SEARCH ? v.CM_startSymBits : 0;
+  return search + v.CM_waiting - 1;
+}
+
+// A silent sample now may be followed by sleep: no debug line shows single
+// samples, the sample itself can have no effect beyond the registers, and
+// the countdown is one this code can follow.
+bool may_sleep(const Vars& v, int mote) {
+  if (!lazy || rfm->kind != RfmKind::simple || radio_active[mote] != 0) return false;
+  if (dbg_active(DBG_RADIO | DBG_MEM)) return false;
+  if (v.CM_state == DISABLED_STATE) return false;
+  if (v.CM_state == START_SYMBOL_SEARCH && v.CM_startSymBits == 0) return false;
+  // The next sample must not be the idle check itself, and a countdown
+  // outside 3..32767 is one no send waits on in practice: sample it exactly.
+  return v.CM_waiting == -1 || v.CM_waiting >= 3;
+}
+
+// `count` silent samples, none of them an idle check.
+void apply_silent_samples(Vars& v, int64_t count) {
+  while (count > 0 && v.CM_state == START_SYMBOL_SEARCH) {
+    start_symbol_sample(v, 0);  // a 0 never completes the start symbol
+    --count;
+  }
+  if (count > 0 && v.CM_state == IDLE_STATE) {
+    // A 0 as the newest sample never completes a preamble.
+    v.CM_search[0] = count >= 16 ? 0 : static_cast<uint16_t>(v.CM_search[0] << count);
+    if (v.CM_waiting != -1) v.CM_waiting = static_cast<int16_t>(v.CM_waiting - count);
+  }
+}
+
+// Applies the silent samples due before `now` to a sleeping monitor.
+void catch_up(int mote, vex_time_t now) {
+  SleepState& nap = sleep_of[mote];
+  if (!nap.asleep || now <= nap.next_sample) return;
+  int64_t due = (now - nap.next_sample + CHANNEL_MON_INTERVAL - 1) / CHANNEL_MON_INTERVAL;
+  Vars& v = vars_of(mote);
+  // The idle check is a sample of its own: its queued event takes it.
+  const int64_t check = samples_until_check(v);
+  if (check != NO_CHECK && due >= check) due = check - 1;
+  apply_silent_samples(v, due);
+  nap.next_sample += due * CHANNEL_MON_INTERVAL;
+}
+
+void fall_asleep(int mote, EventPtr event, vex_time_t next_sample) {
+  SleepState& nap = sleep_of[mote];
+  nap.asleep = true;
+  nap.next_sample = next_sample;
+  ++asleep_motes;
+  int64_t check = samples_until_check(vars_of(mote));
+  if (check == NO_CHECK) {
+    nap.parked = std::move(event);
+  } else {
+    event->time = next_sample + (check - 1) * CHANNEL_MON_INTERVAL;
+    vex_state.queue.insert_event(std::move(event));
+  }
+}
+
+// Resumes sampling after now. A sample due this very tick counts as taken
+// before the transmission that wakes the monitor: that sample was queued
+// long before the sender's bit event, and usually runs first.
+void wake(int mote, vex_time_t now) {
+  SleepState& nap = sleep_of[mote];
+  if (!nap.asleep) return;
+  catch_up(mote, now + 1);
+  nap.asleep = false;
+  --asleep_motes;
+  EventPtr event = std::move(nap.parked);
+  if (event == nullptr) {
+    // The event waits in the queue for an idle check further on; it becomes
+    // stale and a new one takes the next sample.
+    event = event_channel_mon_create(mote, 0, CHANNEL_MON_INTERVAL);
+    static_cast<ChannelMonEvent&>(*event).generation = channelMonEvents[mote].arm();
+  }
+  event->time = nap.next_sample;
+  vex_state.queue.insert_event(std::move(event));
+}
+
+// Before the running mote's monitor changes state: its samples so far,
+// including one due this very tick (see wake).
+void settle_running_mote() {
+  if (asleep_motes == 0) return;
+  catch_up(vex_state.current_node.load(), vex_state.vex_time.load() + 1);
+}
 }  // namespace
+
 
 Vars& vars() { return channel_mon(); }
 Vars& vars_of(int mote) { return channel_mon.of(mote); }
 
 result_t ChannelMon_init() {
+  settle_running_mote();
   vars().CM_waiting = -1;
   return ChannelMon_startSymbolSearch();
 }
 
 result_t ChannelMon_startSymbolSearch() {
   const int mote = vex_state.current_node.load();
+  settle_running_mote();
   vars().CM_state = IDLE_STATE;
   event_channel_mon_invalidate(mote);
   dbg(DBG_MEM, "malloc channel mon event.\n");
@@ -81,16 +190,28 @@ result_t ChannelMon_startSymbolSearch() {
 }
 
 result_t ChannelMon_stopMonitorChannel() {
+  settle_running_mote();
   event_channel_mon_invalidate(vex_state.current_node.load());
   vars().CM_state = DISABLED_STATE;
   return SUCCESS;
 }
 
 result_t ChannelMon_macDelay() {
+  settle_running_mote();
   Vars& v = vars();
   v.CM_search[0] = 0x00FF;
-  if (v.CM_waiting == -1)
+  if (v.CM_waiting == -1) {
     v.CM_waiting = static_cast<int16_t>((RandomLFSR::Random_rand() & 0x3F) + 100);
+    // A sleeping monitor now has an idle check to keep.
+    const int mote = vex_state.current_node.load();
+    SleepState& nap = sleep_of[mote];
+    if (nap.asleep && nap.parked != nullptr) {
+      EventPtr event = std::move(nap.parked);
+      nap.asleep = false;
+      --asleep_motes;
+      fall_asleep(mote, std::move(event), nap.next_sample);
+    }
+  }
   return SUCCESS;
 }
 
@@ -120,7 +241,10 @@ EventPtr event_channel_mon_create(int mote, vex_time_t time, int interval) {
   return event;
 }
 
-void event_channel_mon_invalidate(int mote) { channelMonEvents[mote].invalidate(); }
+void event_channel_mon_invalidate(int mote) {
+  channelMonEvents[mote].invalidate();
+  ChannelMonSleep::forget(mote);
+}
 
 void ChannelMonEvent::handle(EventPtr self, VEX_state_t& state) {
   if (!channelMonEvents[mote].is_live(generation)) {
@@ -133,7 +257,67 @@ void ChannelMonEvent::handle(EventPtr self, VEX_state_t& state) {
     dbg(DBG_RADIO, "RADIO: Channel Mon event handled for mote %i at %s with interval of %i.\n",
         mote, currentTime(), interval);
   }
+  if (ChannelMonC::sleep_of[mote].asleep) {
+    // Woken for an idle check: the samples skipped so far were silent.
+    ChannelMonC::catch_up(mote, time);
+    ChannelMonC::sleep_of[mote].asleep = false;
+    --ChannelMonC::asleep_motes;
+  }
   time += interval;
+  if (ChannelMonC::may_sleep(ChannelMonC::vars_of(mote), mote)) {
+    // This sample reads silence and changes nothing but the registers.
+    ChannelMonC::SIG_OUTPUT_COMPARE2B_signal();
+    ChannelMonC::fall_asleep(mote, std::move(self), time);
+    return;
+  }
   state.queue.insert_event(std::move(self));
   ChannelMonC::SIG_OUTPUT_COMPARE2B_signal();
 }
+
+namespace ChannelMonSleep {
+using ChannelMonC::asleep_motes;
+using ChannelMonC::sleep_of;
+void enable(bool on) { ChannelMonC::lazy = on; }
+bool enabled() { return ChannelMonC::lazy; }
+int sleeping_count() { return asleep_motes; }
+
+void forget(int mote) {
+  ChannelMonC::SleepState& nap = sleep_of[mote];
+  if (nap.asleep) --asleep_motes;
+  nap.asleep = false;
+  nap.parked.reset();
+}
+
+void catch_up_all() {
+  if (asleep_motes == 0) return;
+  const vex_time_t now = vex_state.vex_time.load();
+  const int motes = vex_state.num_nodes;
+  for (int m = 0; m < motes; ++m) ChannelMonC::catch_up(m, now + 1);
+}
+
+void wake_sleeping_monitors() {
+  if (asleep_motes == 0) return;
+  const vex_time_t now = vex_state.vex_time.load();
+  const int motes = vex_state.num_nodes;
+  for (int m = 0; m < motes && asleep_motes > 0; ++m) {
+    if (sleep_of[m].asleep && vex_state.moteOn[m]) ChannelMonC::wake(m, now);
+  }
+}
+
+vex_time_t next_skipped_sample(vex_time_t time) {
+  vex_time_t earliest = INT64_MAX;
+  if (asleep_motes == 0) return earliest;
+  const int motes = vex_state.num_nodes;
+  for (int m = 0; m < motes; ++m) {
+    const ChannelMonC::SleepState& nap = sleep_of[m];
+    if (!nap.asleep || !vex_state.moteOn[m]) continue;
+    vex_time_t sample = nap.next_sample;
+    if (sample < time) {
+      sample += (time - sample + CHANNEL_MON_INTERVAL - 1) / CHANNEL_MON_INTERVAL *
+                CHANNEL_MON_INTERVAL;
+    }
+    if (sample < earliest) earliest = sample;
+  }
+  return earliest;
+}
+}  // namespace ChannelMonSleep

@@ -51,3 +51,40 @@ struct ChannelMonEvent final : event_t {
 
 EventPtr event_channel_mon_create(int mote, vex_time_t time, int interval);
 void event_channel_mon_invalidate(int mote);
+
+// Lazy sampling (the -fast option, off by default). While the channel a
+// mote hears is silent, every sample shifts a 0 in and counts down: nothing
+// a mote does depends on those samples until something is heard or a
+// waiting send's idle check comes. So a monitor that has just sampled
+// silence stops queueing an event per sample and goes to sleep; its silent
+// samples are applied in one step when it wakes: when a transmission can
+// reach it (the connectivity model calls wake_sleeping_monitors), when its
+// own radio calls the monitor, or at the sample of an idle check, for which
+// its event stays queued. Every random draw keeps its place.
+//
+// A monitor sleeps only under the simple radio model (the lossy model draws
+// noise from the shared random generator at every idle sample) and while
+// neither the radio nor the simmem debug lines are on (they would show
+// every sample). A sample that falls on the very tick a transmission starts
+// may read the channel after it instead of before: one of the orders of
+// simultaneous events the queue allows anyway.
+//
+// Which side of a tie a skipped sample takes is fixed: a sample due on the
+// very tick the monitor wakes or is called counts as taken before, as its
+// event was queued long before the one that wakes it.
+namespace ChannelMonSleep {
+void enable(bool on);
+bool enabled();
+// Catches up and resumes sampling on every sleeping monitor of a mote that
+// is on. Call when the channel every mote hears may no longer be silent.
+void wake_sleeping_monitors();
+// Applies every sleeping monitor's samples due up to now, leaving them
+// asleep, so that its registers read as with exact sampling.
+void catch_up_all();
+// Drops the mote's sleep state (its radio was reset).
+void forget(int mote);
+int sleeping_count();
+// The earliest sample of a sleeping monitor (of a mote that is on) due at or
+// after `time`; INT64_MAX when none sleeps.
+vex_time_t next_skipped_sample(vex_time_t time);
+}  // namespace ChannelMonSleep

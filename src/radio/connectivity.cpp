@@ -6,6 +6,7 @@
 
 #include "kernel/dbg.hpp"
 #include "kernel/vex_state.hpp"
+#include "radio/channel_mon_c.hpp"
 
 std::array<link_t*, VEXNODES> radio_connectivity{};
 std::array<int32_t, VEXNODES> radio_active{};
@@ -181,6 +182,8 @@ void simple_transmit(int mote, uint8_t bit) {
   transmitting[mote] = bit;
   const int motes = vex_state.num_nodes;
   for (int i = 0; i < motes; ++i) radio_active[i] += bit;
+  // Every mote hears this bit: monitors asleep on a silent channel wake.
+  if (bit != 0) ChannelMonSleep::wake_sleeping_monitors();
 }
 
 void simple_stops_transmit(int mote) {

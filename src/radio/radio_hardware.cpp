@@ -2,6 +2,7 @@
 
 #include "kernel/dbg.hpp"
 #include "kernel/vex_state.hpp"
+#include "radio/channel_mon_c.hpp"
 #include "radio/connectivity.hpp"
 
 std::array<SpiByteHandle, VEXNODES> spiByteEvents{};
@@ -15,19 +16,13 @@ void VEXH_rfm_tx_bit(uint8_t bit) {
   dbg(DBG_RADIO, "RFM: Mote %i sent bit %x\n", mote, bit);
 }
 
-uint8_t VEXH_rfm_rx_bit() {
-  const int mote = vex_state.current_node.load();
-  uint8_t bit = rfm->hears(mote);
-  dbg(DBG_RADIO, "RFM: Mote %i got bit %x\n", mote, bit);
-  return bit;
-}
-
 void reset_radio_hardware(int mote) {
   rfm->stop_transmit(mote);
   SpiByteHandle& spi = spiByteEvents[mote];
   spi.invalidate();
   spi.ending = false;
   channelMonEvents[mote].invalidate();
+  ChannelMonSleep::forget(mote);
   radioTimingEvents[mote].invalidate();
   radioWaitingState[mote] = 0;
 }

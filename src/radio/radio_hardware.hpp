@@ -16,7 +16,10 @@
 #include <array>
 #include <cstdint>
 
+#include "kernel/dbg.hpp"
+#include "kernel/vex_state.hpp"
 #include "kernel/vex_types.hpp"
+#include "radio/connectivity.hpp"
 
 constexpr int RADIO_TICKS_PER_EVENT = 100;  // one bit: 25 us, 40 kbit/s
 
@@ -62,8 +65,14 @@ extern std::array<uint8_t, VEXNODES> radioWaitingState;
 
 // Puts the running mote's bit on the air (bit & 1).
 void VEXH_rfm_tx_bit(uint8_t bit);
-// What the running mote's receiver hears now: 0 or 1.
-uint8_t VEXH_rfm_rx_bit();
+// What the running mote's receiver hears now: 0 or 1. Inline: every
+// channel sample asks.
+inline uint8_t VEXH_rfm_rx_bit() {
+  const int mote = vex_state.current_node.load();
+  uint8_t bit = rfm->hears(mote);
+  dbg(DBG_RADIO, "RFM: Mote %i got bit %x\n", mote, bit);
+  return bit;
+}
 
 // Takes the mote's radio back to its power-on state: its bit off the air,
 // every queued radio event of it stale, not waiting for a sender.

@@ -3,10 +3,12 @@
 #include "radio/connectivity.hpp"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <string>
 #include <thread>
 #include <tuple>
 
@@ -27,7 +29,9 @@ class Connectivity : public KernelTest {
   }
 
   static std::string write_file(const std::string& text) {
-    std::string path = ::testing::TempDir() + "connectivity_test.nss";
+    // One file per process: ctest runs the tests of this file side by side.
+    std::string path =
+        ::testing::TempDir() + "connectivity_test_" + std::to_string(::getpid()) + ".nss";
     std::FILE* file = std::fopen(path.c_str(), "w");
     std::fputs(text.c_str(), file);
     std::fclose(file);

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <unistd.h>
+
 #include <string>
 #include <utility>
 #include <vector>
@@ -81,7 +83,9 @@ class RadioTest : public KernelTest {
   }
   static void boot_lossy(int motes, const std::string& file_text) {
     vex_state.num_nodes = static_cast<int16_t>(motes);
-    std::string path = ::testing::TempDir() + "radio_test_lossy.nss";
+    // One file per process: ctest runs these tests side by side.
+    std::string path =
+        ::testing::TempDir() + "radio_test_lossy_" + std::to_string(::getpid()) + ".nss";
     std::FILE* file = std::fopen(path.c_str(), "w");
     std::fputs(file_text.c_str(), file);
     std::fclose(file);

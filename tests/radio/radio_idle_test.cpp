@@ -8,12 +8,15 @@
 #include <atomic>
 #include <cstdlib>
 #include <new>
+#include <vector>
 
 #include "kernel/dbg.hpp"
 #include "kernel/mote_lifecycle.hpp"
 #include "kernel/pacing.hpp"
 #include "kernel/scheduler.hpp"
 #include "kernel/vex_state.hpp"
+#include "devices/random_lfsr.hpp"
+#include "radio/channel_mon_c.hpp"
 #include "radio/connectivity.hpp"
 #include "radio/orla_high_speed_radio_m.hpp"
 
@@ -39,7 +42,8 @@ void boot_idle_network(int motes) {
 // Runs every event before `until`; returns how many ran.
 long run_events_before(vex_time_t until) {
   long events = 0;
-  while (vex_state.queue.peek_event_time() < until) {
+  for (vex_time_t next = vex_state.queue.peek_event_time(); next != -1 && next < until;
+       next = vex_state.queue.peek_event_time()) {
     VEXH_run_all_tasks();
     vex_state.queue.handle_next_event(vex_state);
     rate_based_wait();
@@ -68,4 +72,54 @@ TEST(IdleNetwork, EveryMoteSamplesTwentyThousandTimesPerSecondWithoutAllocating)
   EXPECT_EQ(allocations.load() - before, 0);
   dbg_set(DBG_NONE);
   vex_state.reset();
+}
+
+namespace {
+struct MonitorState {
+  ChannelMonC::Vars vars;
+  uint16_t random_state;
+  bool operator==(const MonitorState& o) const {
+    return vars.CM_search[0] == o.vars.CM_search[0] && vars.CM_search[1] == o.vars.CM_search[1] &&
+           vars.CM_state == o.vars.CM_state && vars.CM_lastBit == o.vars.CM_lastBit &&
+           vars.CM_startSymBits == o.vars.CM_startSymBits &&
+           vars.CM_waiting == o.vars.CM_waiting && random_state == o.random_state;
+  }
+};
+
+// Boots an idle network, lets every third mote ask for an idle channel at
+// 0.3 s (its countdown and idle check then run while others sleep), and
+// returns each monitor's state at 1.5 s, with the events it took.
+std::vector<MonitorState> idle_network_states(bool lazy, long* events) {
+  constexpr int motes = 12;
+  ChannelMonSleep::enable(lazy);
+  boot_idle_network(motes);
+  *events = run_events_before(3 * TICKS_PER_SECOND / 10);
+  vex_state.vex_time = 3 * TICKS_PER_SECOND / 10 - 1;
+  for (int m = 0; m < motes; m += 3) {
+    vex_state.current_node = static_cast<int16_t>(m);
+    ChannelMonC::ChannelMon_macDelay();
+  }
+  *events += run_events_before(3 * TICKS_PER_SECOND / 2);
+  vex_state.vex_time = 3 * TICKS_PER_SECOND / 2 - 1;
+  ChannelMonSleep::wake_sleeping_monitors();  // applies the skipped samples
+  std::vector<MonitorState> states;
+  for (int m = 0; m < motes; ++m) {
+    states.push_back({ChannelMonC::vars_of(m), RandomLFSR::vars_of(m).shiftReg});
+  }
+  ChannelMonSleep::enable(false);
+  vex_state.reset();
+  return states;
+}
+}  // namespace
+
+TEST(IdleNetwork, SleepingMonitorsEndInTheStateOfExactSampling) {
+  long exact_events = 0;
+  long lazy_events = 0;
+  std::vector<MonitorState> exact = idle_network_states(false, &exact_events);
+  std::vector<MonitorState> lazy = idle_network_states(true, &lazy_events);
+  EXPECT_TRUE(exact == lazy);
+  // The idle checks ran: their monitors stopped after signalling.
+  EXPECT_EQ(exact[0].vars.CM_state, ChannelMonC::DISABLED_STATE);
+  EXPECT_EQ(exact[1].vars.CM_state, ChannelMonC::IDLE_STATE);
+  EXPECT_LT(lazy_events * 100, exact_events);
 }

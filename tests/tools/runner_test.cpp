@@ -111,7 +111,7 @@ TEST(Runner, TableByDefaultAndCsvOnRequest) {
 }
 
 TEST(Runner, AttachesToARunningSimulationAndLeavesItRunning) {
-  Brelo brelo({"-b=0", "-l=1000", "-seed=3", "2"}, "");
+  Brelo brelo({"-b=0", "-l=100", "-seed=3", "2"}, "");
   ASSERT_TRUE(brelo.wait_until_listening());
   RunOutput run = run_json(example("projection"),
                            {"--attach", "--port", std::to_string(brelo.command_port()), "--until", "6"});

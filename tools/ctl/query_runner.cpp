@@ -226,6 +226,11 @@ class Runner {
     if (!request_.attach && !commands_.set_event_mask(ctl::AM_UARTMSGSENTEVENT)) {
       return connection_failure(commands_.error());
     }
+    // A running simulation does not wait for us: watch before installing
+    // anything, so that no early result passes unseen.
+    if (request_.attach && !events_.connect(static_cast<uint16_t>(port_ + 1), request_.timeout)) {
+      return connection_failure(events_.error());
+    }
     for (const Plan::Adc& a : plan_.adc) {
       if (!commands_.set_adc_value(a.mote, a.port, a.value)) return connection_failure(commands_.error());
     }
@@ -238,7 +243,8 @@ class Runner {
       VEX_Msg packet = ctl::make_message(m.to, AM_OPERATORMSG, operator_messages::bytes_of(m.message));
       if (!commands_.inject_uart(0, packet, m.time)) return connection_failure(commands_.error());
     }
-    if (!events_.connect(static_cast<uint16_t>(port_ + 1), request_.timeout)) {
+    // A simulation we started waits (-gui) for this connection to boot.
+    if (!request_.attach && !events_.connect(static_cast<uint16_t>(port_ + 1), request_.timeout)) {
       return connection_failure(events_.error());
     }
     return EXIT_DONE;
