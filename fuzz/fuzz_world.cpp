@@ -25,7 +25,8 @@ void world_reset(int motes) {
   set_client_event_sink(nullptr);
   vex_state.reset();
   VEXH_sched_init();
-  for (int mote = 0; mote < VEXNODES; ++mote) __quil_brelo_initialise(mote);
+  // Only the world's motes ever run, so only theirs need clearing.
+  for (int mote = 0; mote < motes; ++mote) __quil_brelo_initialise(mote);
   clock_emulation.fill(ClockEmulation{});
   vex_state.num_nodes = static_cast<int16_t>(motes);
   create_radio_model(VARNIX_RADIO_MODEL_SIMPLE, nullptr);

@@ -10,6 +10,7 @@ cd "$(dirname "$0")/.."
 
 seconds="${FUZZ_SECONDS:-60}"
 build=build/fuzz
+bin="$build/fuzz"
 targets=(command_fuzz lossy_fuzz dbg_fuzz operator_fuzz)
 mkdir -p "$build/artifacts"
 failed=0
@@ -21,7 +22,7 @@ for target in "${targets[@]}"; do
   echo "== $target: ${seconds}s"
   # -close_fd_mask=3: the targets' own output is not wanted; libFuzzer and
   # the sanitizers keep reporting on a copy of standard error.
-  "$build/$target" "$work" "fuzz/corpus/$target" -max_total_time="$seconds" -timeout=20 \
+  "$bin/$target" "$work" "fuzz/corpus/$target" -max_total_time="$seconds" -timeout=20 \
     -close_fd_mask=3 -print_final_stats=1 -artifact_prefix="$build/artifacts/$target-" \
     >"$log" 2>&1
   status=$?
