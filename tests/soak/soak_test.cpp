@@ -244,6 +244,8 @@ TEST(Soak, HundredMotesUnderRandomCommandsAndQueries) {
     std::this_thread::sleep_for(milliseconds(2));
   }
   const long rss_end = resident_kb(pid);
+  std::optional<ctl::MoteCount> last = client.get_mote_count();
+  ASSERT_TRUE(last) << client.error().text;
 
   const Clock::time_point drain_end = Clock::now() + seconds(60);
   while (Clock::now() < drain_end && watcher.echoes().size() < interrupts) {
@@ -256,8 +258,10 @@ TEST(Soak, HundredMotesUnderRandomCommandsAndQueries) {
   for (uint32_t i = 0; i < interrupts; ++i) ASSERT_EQ(echoes[i], i + 1) << "echo " << i;
   EXPECT_EQ(watcher.failure(), "");
 
-  std::printf("soak: %d s, %d motes, %d commands (+%d operator messages), %u interrupts echoed\n",
-              length, kMotes, sent, commander.commands(), interrupts);
+  std::printf("soak: %d s, %d motes, %.1f virtual s, %d commands (+%d operator messages), "
+              "%u interrupts echoed\n",
+              length, kMotes, static_cast<double>(last->time) / 4000000.0, sent,
+              commander.commands(), interrupts);
   for (const auto& [type, count] : watcher.counts()) {
     std::printf("soak: events of type %u: %ld\n", static_cast<unsigned>(type), count);
   }
