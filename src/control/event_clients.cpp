@@ -139,10 +139,16 @@ bool peer_gone(int fd) {
 
 // A client that left is otherwise noticed only when an event is sent to it;
 // while the simulation sends none, it would keep its slot and turn every
-// newcomer away. Taking the sending turn first means no sender is using a
-// socket when it is closed here.
+// newcomer away. Holding the sending turn means no sender is using a socket
+// when it is closed here. The turn is only tried for a while, never waited
+// for: a -gui sender may hold it while it waits for a client to connect.
 void drop_vanished_clients() {
-  std::lock_guard<std::mutex> turn(send_turn);
+  std::unique_lock<std::mutex> turn(send_turn, std::try_to_lock);
+  for (int attempt = 0; attempt < 100 && !turn.owns_lock(); ++attempt) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    turn.try_lock();
+  }
+  if (!turn.owns_lock()) return;  // senders are busy; they drop such clients themselves
   std::lock_guard<std::mutex> lock(eventClientsLock);
   for (int& fd : eventClients) {
     if (fd < 0 || !peer_gone(fd)) continue;
