@@ -43,6 +43,11 @@ int soak_seconds() {
   return value > 0 ? value : 180;
 }
 
+// The end of a long output, for failure messages.
+std::string tail(const std::string& text) {
+  return text.size() > 3000 ? text.substr(text.size() - 3000) : text;
+}
+
 // Resident memory of a process in kB, from /proc/<pid>/status; -1 if unknown.
 long resident_kb(pid_t pid) {
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");
@@ -226,7 +231,8 @@ TEST(Soak, HundredMotesUnderRandomCommandsAndQueries) {
   int sent = 0;
   Clock::time_point next_check = start;
   while (Clock::now() < end) {
-    ASSERT_TRUE(commander.any()) << "command " << sent << ": " << client.error().text;
+    ASSERT_TRUE(commander.any()) << "command " << sent << ": " << client.error().text << "\n"
+                                 << tail(brelo.process().err()) << tail(brelo.process().out());
     ++sent;
     if (sent % 10 == 0) {
       ASSERT_TRUE(commander.interrupt(++interrupts)) << client.error().text;
