@@ -66,9 +66,9 @@ if [[ " ${extra[*]} " == *" -fast "* ]]; then
   idle_runs="10:2000 100:500 1000:50"
   busy_seconds=60
 fi
-for spec in $idle_runs; do
-  motes=${spec%:*}
-  seconds=${spec#*:}
+for run in $idle_runs; do
+  motes=${run%:*}
+  seconds=${run#*:}
   run_brelo "$seconds" "$motes"
   rate=$(awk -v e="$events" -v c="$cpu" 'BEGIN { printf "%.0f", e / (c > 0 ? c : 0.01) }')
   if [ "$fast" = 1 ]; then  # its events are not the reference's
