@@ -1,5 +1,6 @@
 #include "control/event_clients.hpp"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -129,7 +130,37 @@ std::vector<uint8_t> init_event_frame() {
 
 int sendInitEvent(int fd) { return deliver(init_event_frame(), fd) ? 0 : -1; }
 
+namespace {
+// True when the client has closed its end (or the connection failed).
+bool peer_gone(int fd) {
+  pollfd probe{fd, POLLRDHUP, 0};
+  return ::poll(&probe, 1, 0) > 0 && (probe.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+}
+
+// A client that left is otherwise noticed only when an event is sent to it;
+// while the simulation sends none, it would keep its slot and turn every
+// newcomer away. Holding the sending turn means no sender is using a socket
+// when it is closed here. The turn is only tried for a while, never waited
+// for: a -gui sender may hold it while it waits for a client to connect.
+void drop_vanished_clients() {
+  std::unique_lock<std::mutex> turn(send_turn, std::try_to_lock);
+  for (int attempt = 0; attempt < 100 && !turn.owns_lock(); ++attempt) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    turn.try_lock();
+  }
+  if (!turn.owns_lock()) return;  // senders are busy; they drop such clients themselves
+  std::lock_guard<std::mutex> lock(eventClientsLock);
+  for (int& fd : eventClients) {
+    if (fd < 0 || !peer_gone(fd)) continue;
+    ::close(fd);
+    fd = -1;
+    --connected;
+  }
+}
+}  // namespace
+
 bool add_event_client(int fd) {
+  if (connected.load() == ctl::MAX_CLIENTS) drop_vanished_clients();
   bool kept = false;
   {
     std::lock_guard<std::mutex> lock(eventClientsLock);

@@ -12,6 +12,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <random>
 #include <stdexcept>
 
@@ -183,8 +184,9 @@ Brelo::Brelo(std::vector<std::string> args, std::optional<std::string> dbg)
   std::vector<std::string> env;
   if (dbg) env.push_back("DBG=" + *dbg);
   // Keep sanitizer reports on standard error, where the tests look for them.
-  if (const char* options = std::getenv("TSAN_OPTIONS"))
-    env.push_back(std::string("TSAN_OPTIONS=") + options);
+  for (const char* name : {"TSAN_OPTIONS", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"}) {
+    if (const char* options = std::getenv(name)) env.push_back(std::string(name) + "=" + options);
+  }
   process_ = std::make_unique<ChildProcess>(BRELO_BINARY, argv, env, /*terminal=*/true);
 }
 
@@ -208,7 +210,7 @@ ExitStatus Brelo::interrupt_and_wait() {
 
 std::string Brelo::sanitizer_report() const {
   std::string err = process_->err();
-  std::size_t at = err.find("ThreadSanitizer");
+  std::size_t at = std::min(err.find("Sanitizer"), err.find("runtime error:"));
   return at == std::string::npos ? std::string() : err.substr(at > 200 ? at - 200 : 0);
 }
 

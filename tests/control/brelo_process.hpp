@@ -44,6 +44,7 @@ class ChildProcess {
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
+  pid_t pid() const { return pid_; }
   std::string out() const;
   std::string err() const;
   // Waits until standard output contains `text`; false at the deadline.
@@ -82,7 +83,8 @@ class Brelo {
   bool wait_until_listening(milliseconds timeout = kWait);
   // Ends it with SIGINT and returns how it ended.
   ExitStatus interrupt_and_wait();
-  // A ThreadSanitizer report in its standard error, if any.
+  // A sanitizer report (thread, address, leak, undefined behaviour) in its
+  // standard error, if any.
   std::string sanitizer_report() const;
 
  private:

@@ -129,6 +129,22 @@ TEST_F(EventClients, VanishedClientIsDropped) {
   EXPECT_EQ(event_client_count(), 0);
 }
 
+TEST_F(EventClients, ClientsThatLeftMakeRoomForANewcomerWithoutAnyEventSent) {
+  // Four clients leave while no event is sent (say, the mask lets none
+  // through); a fifth must still get in.
+  std::vector<std::unique_ptr<SocketPair>> gone;
+  for (int i = 0; i < 4; ++i) {
+    gone.push_back(connect(1));
+    ::close(gone.back()->client);
+    gone.back()->client = -1;
+  }
+  auto stays = connect(2);
+  auto newcomer = connect(2);
+  EXPECT_EQ(event_client_count(), 2);
+  send(ctl::AM_LEDEVENT, 1, Bytes{1});
+  EXPECT_EQ(frames_in(newcomer->received()).size(), 2u);
+}
+
 TEST_F(EventClients, GuiModeHoldsTheSenderUntilAClientConnects) {
   event_clients_reset(true);
   event_clients_enable(true);

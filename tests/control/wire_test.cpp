@@ -13,6 +13,7 @@
 
 #include "control/wire/gui_msg.hpp"
 #include "control/wire/records.hpp"
+#include "control/client/control_client.hpp"
 #include "control/wire/socket_io.hpp"
 
 namespace {
@@ -111,6 +112,10 @@ TEST(Records, ShortPayloadReadsAsZerosAndExtraBytesAreIgnored) {
 
   auto mask = ctl::from_bytes<ctl::SetEventMaskCommand>(Bytes{});
   EXPECT_EQ(mask.mask, 0);
+
+  VEX_Msg empty = ctl::make_message(3, 8, Bytes{});
+  EXPECT_EQ(empty.addr, 3);
+  EXPECT_EQ(empty.length, 0);
 }
 
 TEST(Records, ResolveNameMustEndInsideItsRecord) {

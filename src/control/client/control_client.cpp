@@ -59,7 +59,7 @@ VEX_Msg make_message(uint16_t addr, uint8_t type, std::span<const uint8_t> data)
   message.type = type;
   std::size_t length = std::min<std::size_t>(data.size(), DATA_LENGTH);
   message.length = static_cast<uint8_t>(length);
-  std::memcpy(message.data, data.data(), length);
+  if (length > 0) std::memcpy(message.data, data.data(), length);  // empty data may be null
   return message;
 }
 

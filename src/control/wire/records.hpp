@@ -159,7 +159,9 @@ template <WireRecord R>
 R from_bytes(std::span<const uint8_t> bytes) {
   R record;
   std::memset(&record, 0, sizeof(R));
-  std::memcpy(&record, bytes.data(), std::min(bytes.size(), sizeof(R)));
+  // An empty payload may have no storage at all: memcpy from null is
+  // undefined even for zero bytes.
+  if (!bytes.empty()) std::memcpy(&record, bytes.data(), std::min(bytes.size(), sizeof(R)));
   return record;
 }
 
