@@ -388,7 +388,31 @@ void remove_read_request(stream_type stream_desc) {
   }
 }
 
+namespace {
+// Completions nested inside one another on the simulation thread's stack.
+// An acyclic query nests at most one level per record waiting in the
+// stream its read started from (255) plus one per stream along its path.
+// An operator that reads its own output (directly or round a cycle) would
+// nest without end and overflow the stack, taking every mote with it; its
+// next read is refused at this depth instead, and that query stops.
+int completion_depth = 0;
+
+struct CompletionLevel {
+  CompletionLevel() { ++completion_depth; }
+  ~CompletionLevel() { --completion_depth; }
+  CompletionLevel(const CompletionLevel&) = delete;
+  CompletionLevel& operator=(const CompletionLevel&) = delete;
+};
+}  // namespace
+
 void request_next_record(stream_type s, uint8_t n, const char* refused_line) {
+  if (completion_depth >= MAX_NESTED_COMPLETIONS) {
+    dbg(DBG_ERROR,
+        "PellundM: completions nested %d deep; the next read of stream %d (table %d) is refused: "
+        "does an operator read its own output?\n",
+        completion_depth, s.no, s.table_id);
+    return;
+  }
   if (store_read_request(s) == -1) return;
   // The count goes up before the read: the record may be delivered, and the
   // operator run again, from inside it.
@@ -401,6 +425,7 @@ void request_next_record(stream_type s, uint8_t n, const char* refused_line) {
 result_t SSToApp_readDone(stream_type stream_desc, int8_t* buf, uint8_t nbytes,
                           result_t success) {
   if (success != SUCCESS) return success;
+  CompletionLevel level;
   dbg(DBG_USR1, "Sono nella ReadDone dopo SUCCESS.\n");
   const auto& requests = vars().read_requested;
   bool requested = std::any_of(requests.begin(), requests.end(), [&](const app_read_request& r) {

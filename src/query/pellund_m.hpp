@@ -216,6 +216,8 @@ int8_t store_read_request(stream_type stream_desc);  // index used, or -1
 void remove_read_request(stream_type stream_desc);
 // Counts a read of n bytes on `s` and issues it; a refused read is uncounted
 // again, after printing `refused_line` (DBG_USR1) when one is given.
+// Completions may nest this deep before a next read is refused.
+constexpr int MAX_NESTED_COMPLETIONS = 512;
 void request_next_record(stream_type s, uint8_t n, const char* refused_line = nullptr);
 
 // The open entry at an open-table index; null for an index outside 0-9.

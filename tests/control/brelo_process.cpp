@@ -177,6 +177,19 @@ ExitStatus ChildProcess::wait(milliseconds timeout) {
   return status_;
 }
 
+std::string ChildProcess::state() {
+  if (!reaped_) {
+    int status = 0;
+    if (::waitpid(pid_, &status, WNOHANG) != pid_) return "running";
+    reaped_ = true;
+    status_.exited = WIFEXITED(status);
+    status_.code = status_.exited ? WEXITSTATUS(status) : -1;
+    status_.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+  }
+  return status_.exited ? "exit code " + std::to_string(status_.code)
+                        : "signal " + std::to_string(status_.signal);
+}
+
 Brelo::Brelo(std::vector<std::string> args, std::optional<std::string> dbg)
     : port_(free_port_pair()) {
   std::vector<std::string> argv{"brelo", "-port=" + std::to_string(port_)};

@@ -52,6 +52,8 @@ class ChildProcess {
   void signal(int number);
   // Waits for the child to end; kills it at the deadline.
   ExitStatus wait(milliseconds timeout = kWait);
+  // "running", or how the child ended ("exit code N", "signal N"), reaping it.
+  std::string state();
 
  private:
   void pump();

@@ -131,6 +131,36 @@ TEST_F(Dispatch, RecordsAlreadyStoredRunTheOperatorNestedInsideTheFirstRead) {
   EXPECT_EQ(SSToAppM::vars_of(kMote).local_table[input().no].num_reads, 1);
 }
 
+using NestedReads = QueryTest;
+
+TEST_F(NestedReads, AFullRingIsDrainedThroughNestedReadsAndASelfFeedingOperatorIsCutOff) {
+  boot({kMote});
+  // A selection into a second stream: all 255 records of a full ring pass,
+  // each nested inside the read before it.
+  decode_all(kMote, {local_open(8, 255), local_open(8, 255), message(8, CODE_START_QUERY)});
+  const int8_t full = open_of(kMote, 0).stream_desc.no;
+  const int8_t drained = open_of(kMote, 1).stream_desc.no;
+  for (uint16_t v = 0; v < 255; ++v) write_local(kMote, full, fields({v}));
+  decode(kMote, selection(8, 0, 1, GREATER_OR_EQUAL, 0, 0, 1));
+  std::string lines = output_of(DBG_ERROR, [] { decode(kMote, message(8, CODE_START_QUERY)); });
+  EXPECT_EQ(lines, "");
+  EXPECT_EQ(stored(kMote, drained).size(), 255u);
+
+  // A selection whose output is its own input would pass its record to
+  // itself without end: its read is refused deep down, and the mote goes on.
+  decode_all(kMote, {local_open(9), message(9, CODE_START_QUERY)});
+  const stream_type looped = open_of(kMote, 2).stream_desc;
+  decode_all(kMote, {selection(9, 2, 2, GREATER_OR_EQUAL, 0, 0, 1), message(9, CODE_START_QUERY)});
+  lines = output_of(DBG_ERROR, [&] { write_local(kMote, looped.no, fields({5})); });
+  EXPECT_EQ(lines, "2: PellundM: completions nested 512 deep; the next read of stream " +
+                       std::to_string(looped.no) +
+                       " (table 2) is refused: does an operator read its own output?\n");
+  EXPECT_EQ(reads_counted(kMote, looped), 0);
+  EXPECT_EQ(stored(kMote, looped.no).size(), 4u);  // the ring keeps the last four copies
+  write_local(kMote, looped.no, fields({6}));  // nobody reads it any more: no copies
+  EXPECT_EQ(stored(kMote, looped.no).back(), fields({6}));
+}
+
 TEST_F(Dispatch, IndexesOutsideTheOpenTableNameNoStream) {
   // Input -1 and 12, output 10, second input -1: none of them is a stream.
   decode_all(kMote, {op(7, SEND, -1, 1), op(7, SEND, 12, 1), op(7, SEND, 0, 10),

@@ -231,7 +231,8 @@ TEST(Soak, HundredMotesUnderRandomCommandsAndQueries) {
   int sent = 0;
   Clock::time_point next_check = start;
   while (Clock::now() < end) {
-    ASSERT_TRUE(commander.any()) << "command " << sent << ": " << client.error().text << "\n"
+    ASSERT_TRUE(commander.any()) << "command " << sent << ": " << client.error().text
+                                 << "; brelo: " << brelo.process().state() << "\n"
                                  << tail(brelo.process().err()) << tail(brelo.process().out());
     ++sent;
     if (sent % 10 == 0) {
