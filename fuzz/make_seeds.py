@@ -86,3 +86,13 @@ write("operator_fuzz", "remote",
       step(1, operator(2, 9, name=7, rate=100, buffer=4, dest=0)) + step(1, operator(2, 8, in1=0, out=0, numfields=2))
       + step(0, operator(2, 9, name=7, rate=100, buffer=4, dest=0)) + step(0, operator(2, 12))
       + step(1, operator(2, 12), wait=31) + step(1, operator(2, 13)))
+# A selection that reads its own output: every sample would be passed round
+# without end (it once overflowed the stack).
+SELF_FEEDING = [
+    operator(3, 11, sensor=1, rate=4000, buffer=4, sampling=1),  # sensor stream, index 0
+    operator(3, 10, buffer=4),                                    # local stream, index 1
+    operator(3, 1, in1=0, out=1, predicate=4, field1=0, constant=0, numfields=4),
+    operator(3, 1, in1=1, out=1, predicate=4, field1=0, constant=0, numfields=4),
+    operator(3, 12),
+]
+write("operator_fuzz", "self_feeding", b"".join(step(0, m) for m in SELF_FEEDING) + step(0, b"\0" * 32, wait=31))

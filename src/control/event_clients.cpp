@@ -32,6 +32,11 @@ std::mutex eventClientsLock;
 std::condition_variable eventClientsCond;
 std::array<int, ctl::MAX_CLIENTS> eventClients{-1, -1, -1, -1};
 std::atomic<int> connected{0};
+// Newcomers being sent their initial event. Until one is in its slot,
+// senders must not take the lock-free way out for "no clients": the
+// newcomer may already have acknowledged its initial event and be waiting
+// for the next one.
+std::atomic<int> greeting{0};
 bool stopping = false;  // guarded by eventClientsLock
 
 // Senders take turns, so that frames and acknowledgements of two senders
@@ -89,6 +94,7 @@ void event_clients_reset(bool gui) {
   std::lock_guard<std::mutex> lock(eventClientsLock);
   eventClients.fill(-1);
   connected = 0;
+  greeting = 0;
   stopping = false;
   eventMask = ctl::ALL_EVENTS_MASK;
   GUI_enabled = gui;
@@ -162,6 +168,7 @@ void drop_vanished_clients() {
 bool add_event_client(int fd) {
   if (connected.load() == ctl::MAX_CLIENTS) drop_vanished_clients();
   bool kept = false;
+  ++greeting;
   {
     std::lock_guard<std::mutex> lock(eventClientsLock);
     // Sent while holding the lock, so that no other frame can reach the
@@ -173,6 +180,7 @@ bool add_event_client(int fd) {
       ++connected;
       kept = true;
     }
+    --greeting;
   }
   if (kept) {
     eventClientsCond.notify_all();
@@ -185,7 +193,8 @@ bool add_event_client(int fd) {
 void send_event_to_clients(uint16_t mote, uint16_t type, vex_time_t time, const void* payload,
                            std::size_t length) {
   if (!socketsInitialized) return;
-  if (connected == 0 && !GUI_enabled) return;  // the common case without clients: no lock
+  // The common case without clients takes no lock.
+  if (connected == 0 && greeting == 0 && !GUI_enabled) return;
 
   std::lock_guard<std::mutex> turn(send_turn);
   std::array<int, ctl::MAX_CLIENTS> clients;

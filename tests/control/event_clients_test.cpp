@@ -197,3 +197,23 @@ TEST_F(EventClients, SendersOnTwoThreadsNeverInterleaveFrames) {
   auto frames = frames_in(received);
   EXPECT_EQ(frames.size(), 1u + 2 * per_thread);
 }
+
+TEST_F(EventClients, AnEventSentWhileANewcomerIsGreetedReachesIt) {
+  // The newcomer has its initial event but has not acknowledged it yet
+  // when the simulation sends an event: the event must wait for the
+  // newcomer to be registered, not pass as if nobody were listening.
+  SocketPair newcomer;
+  std::thread greeter([&] { EXPECT_TRUE(add_event_client(newcomer.server)); });
+  uint8_t init[ctl::GUI_MSG_SIZE + 9];
+  ASSERT_EQ(ctl::read_exact(newcomer.client, init, ctl::deadline_after(milliseconds(1000))),
+            ctl::IoStatus::ok);
+  std::thread sender([&] { send(ctl::AM_INTERRUPTEVENT, 0, ctl::to_bytes(ctl::InterruptEvent{42})); });
+  std::this_thread::sleep_for(milliseconds(50));
+  newcomer.acknowledge(2);  // the initial event and the echo
+  greeter.join();
+  sender.join();
+  newcomer.release_server();
+  auto frames = frames_in(newcomer.received());
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0].header.msgType, ctl::AM_INTERRUPTEVENT);
+}
