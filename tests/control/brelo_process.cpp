@@ -1,5 +1,7 @@
 #include "brelo_process.hpp"
 
+#include <gtest/gtest.h>
+
 #include <arpa/inet.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -219,6 +221,13 @@ bool Brelo::wait_until_listening(milliseconds timeout) {
 ExitStatus Brelo::interrupt_and_wait() {
   process_->signal(SIGINT);
   return process_->wait();
+}
+
+void Brelo::expect_clean_end() {
+  ExitStatus status = interrupt_and_wait();
+  EXPECT_TRUE(status.exited && status.code == 0)
+      << "signal " << status.signal << (status.timed_out ? " (timed out)" : "");
+  EXPECT_EQ(sanitizer_report(), "");
 }
 
 std::string Brelo::sanitizer_report() const {

@@ -88,6 +88,8 @@ class Brelo {
   // A sanitizer report (thread, address, leak, undefined behaviour) in its
   // standard error, if any.
   std::string sanitizer_report() const;
+  // Ends it with SIGINT and expects exit status 0 and no sanitizer report.
+  void expect_clean_end();
 
  private:
   uint16_t port_;

@@ -30,12 +30,7 @@ class ControlFaults : public ::testing::Test {
     ASSERT_TRUE(brelo_->wait_until_listening())
         << brelo_->process().out() << brelo_->process().err();
   }
-  void TearDown() override {
-    ExitStatus status = brelo_->interrupt_and_wait();
-    EXPECT_TRUE(status.exited && status.code == 0)
-        << "signal " << status.signal << (status.timed_out ? " (timed out)" : "");
-    EXPECT_EQ(brelo_->sanitizer_report(), "");
-  }
+  void TearDown() override { brelo_->expect_clean_end(); }
 
   ctl::CommandClient commands() {
     ctl::CommandClient client;

@@ -32,12 +32,11 @@ class ControlPorts : public ::testing::Test {
   }
   void TearDown() override {
     if (!brelo_) return;
-    if (!ended_) {
-      ExitStatus status = brelo_->interrupt_and_wait();
-      EXPECT_TRUE(status.exited && status.code == 0)
-          << "signal " << status.signal << (status.timed_out ? " (timed out)" : "");
+    if (ended_) {
+      EXPECT_EQ(brelo_->sanitizer_report(), "");
+    } else {
+      brelo_->expect_clean_end();
     }
-    EXPECT_EQ(brelo_->sanitizer_report(), "");
   }
   ctl::CommandClient commands() {
     ctl::CommandClient client;

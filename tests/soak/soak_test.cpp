@@ -281,8 +281,6 @@ TEST(Soak, HundredMotesUnderRandomCommandsAndQueries) {
   ASSERT_GT(rss_start, 0);
   EXPECT_LE(rss_end, rss_start + std::max(8192L, rss_start / 5));
 
-  ExitStatus status = brelo.interrupt_and_wait();
-  EXPECT_TRUE(status.exited && status.code == 0) << "signal " << status.signal;
-  EXPECT_EQ(brelo.sanitizer_report(), "");
+  brelo.expect_clean_end();
 }
 }  // namespace
