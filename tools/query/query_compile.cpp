@@ -170,8 +170,9 @@ class Compiler {
   }
 
   // Appends a message at the query's cursor and moves the cursor on.
-  void emit(int64_t& cursor, uint16_t to, const OperatorMsg& m, int line) {
-    result_.plan.messages.push_back({cursor, to, m, line});
+  void emit(int64_t& cursor, uint16_t to, const OperatorMsg& m, int line,
+            PlannedEntry planned = {}) {
+    result_.plan.messages.push_back({cursor, to, m, line, planned});
     cursor += to == 0 ? 1 : FORWARD_SPACING;
   }
 
@@ -221,8 +222,8 @@ class Compiler {
       Bound b{&s, -1};
       if (!open_stream(q, p, m, s, remote_opens, b.index)) continue;
       bound[s.name] = b;
-      OperatorMsg msg = open_message(q.id, s);
-      emit(cursor, p.mote, msg, s.line);
+      PlannedEntry planned{PlannedEntry::Table::opens, b.index, s.kind, s.to};
+      emit(cursor, p.mote, open_message(q.id, p.mote, s), s.line, planned);
     }
     std::set<int> written;
     for (const OperatorDecl& o : p.operators) {
@@ -294,7 +295,9 @@ class Compiler {
     return true;
   }
 
-  static OperatorMsg open_message(uint8_t query, const StreamDecl& s) {
+  // A remote open names the mote at the far end on the sending side, and the
+  // mote itself on the reading side (which is how the engine tells them apart).
+  static OperatorMsg open_message(uint8_t query, uint16_t mote, const StreamDecl& s) {
     switch (s.kind) {
       case StreamKind::sensor:
         return om::sensor_open(query, s.sensor, s.rate, s.on_demand ? ON_DEMAND : PERIODIC,
@@ -302,7 +305,8 @@ class Compiler {
       case StreamKind::local: return om::local_open(query, s.buffer);
       case StreamKind::remote_out:
       case StreamKind::remote_in: {
-        OperatorMsg m = om::remote_open(query, s.remote_name, 0, s.buffer);
+        uint16_t dest = s.kind == StreamKind::remote_out ? s.to : mote;
+        OperatorMsg m = om::remote_open(query, s.remote_name, dest, s.buffer);
         m.stream_rate = s.rate;
         m.reliability = s.reliable ? 1 : 0;
         return m;
@@ -368,12 +372,12 @@ class Compiler {
   // Takes `count` operator entries (lowest free first); the serial output
   // replaces the mote's existing one. False when there is no room.
   bool take_operator_entries(MoteState& m, const QueryDecl& q, const MotePart& p,
-                             const OperatorDecl& o, int count) {
+                             const OperatorDecl& o, int count, std::vector<int>& taken) {
     if (o.kind == OpKind::serial && m.serial_entry >= 0) {
       m.operators[m.serial_entry] = q.id;
+      taken.push_back(m.serial_entry);
       return true;
     }
-    std::vector<int> taken;
     for (int i = 0; i < OPERATOR_TABLE && static_cast<int>(taken.size()) < count; ++i) {
       if (m.operators[i] == 0) taken.push_back(i);
     }
@@ -452,7 +456,15 @@ class Compiler {
       if (!claim_reader(m, q, o, in1, o.inputs[0])) return;
       if (two_inputs && !claim_reader(m, q, o, in2, o.inputs[1])) return;
     }
-    if (!take_operator_entries(m, q, p, o, two_inputs ? 2 : 1)) return;
+    std::vector<int> taken;
+    if (!take_operator_entries(m, q, p, o, two_inputs ? 2 : 1, taken)) return;
+    std::size_t next_entry = 0;
+    // Emits the operator message installing `kind` into the next entry taken.
+    auto emit_op = [&](const OperatorMsg& msg, operator_type kind) {
+      PlannedEntry planned{PlannedEntry::Table::operators, taken[next_entry++]};
+      planned.kind = kind;
+      emit(cursor, p.mote, msg, o.line, planned);
+    };
 
     auto basic = [&](operator_type kind) {
       OperatorMsg msg = om::op(id, om::install_code(kind), static_cast<int8_t>(in1),
@@ -464,16 +476,17 @@ class Compiler {
     switch (o.kind) {
       case OpKind::select_constant:
       case OpKind::select_fields: {
-        OperatorMsg msg = basic(o.kind == OpKind::select_constant ? SELECT_C : SELECT_F);
+        const operator_type kind = o.kind == OpKind::select_constant ? SELECT_C : SELECT_F;
+        OperatorMsg msg = basic(kind);
         msg.predicate = o.predicate;
         msg.constant = o.constant;
-        emit(cursor, p.mote, msg, o.line);
+        emit_op(msg, kind);
         break;
       }
-      case OpKind::project: emit(cursor, p.mote, basic(PROJECTION), o.line); break;
-      case OpKind::send: emit(cursor, p.mote, basic(SEND), o.line); break;
-      case OpKind::mirror: emit(cursor, p.mote, basic(MIRROR), o.line); break;
-      case OpKind::serial: emit(cursor, p.mote, basic(SERIAL_SEND), o.line); break;
+      case OpKind::project: emit_op(basic(PROJECTION), PROJECTION); break;
+      case OpKind::send: emit_op(basic(SEND), SEND); break;
+      case OpKind::mirror: emit_op(basic(MIRROR), MIRROR); break;
+      case OpKind::serial: emit_op(basic(SERIAL_SEND), SERIAL_SEND); break;
       case OpKind::sync_join:
       case OpKind::merge_join: {
         const bool sync = o.kind == OpKind::sync_join;
@@ -486,8 +499,8 @@ class Compiler {
                                    static_cast<int8_t>(in2), static_cast<int8_t>(out),
                                    o.read_fields);
         inner.stream_input2 = static_cast<int8_t>(in1);
-        emit(cursor, p.mote, outer, o.line);
-        emit(cursor, p.mote, inner, o.line);
+        emit_op(outer, sync ? SYNC_JOIN_O : MERGE_JOIN_O);
+        emit_op(inner, sync ? SYNC_JOIN_I : MERGE_JOIN_I);
         break;
       }
       case OpKind::pair_avg:
@@ -498,7 +511,8 @@ class Compiler {
         if (o.kind == OpKind::pair_sum) first = AVG_P1, second = AVG_P2;
         if (o.kind == OpKind::pair_max || o.kind == OpKind::pair_min) first = MAX_MIN_1, second = MAX_MIN_2;
         for (int half = 0; half < 2; ++half) {
-          OperatorMsg msg = basic(half == 0 ? first : second);
+          const operator_type kind = half == 0 ? first : second;
+          OperatorMsg msg = basic(kind);
           msg.stream_input1 = static_cast<int8_t>(half == 0 ? in1 : in2);
           msg.stream_input2 = static_cast<int8_t>(half == 0 ? in2 : in1);
           msg.numfields = 0;
@@ -507,19 +521,20 @@ class Compiler {
             msg.constant2 = o.mark_field;
             msg.constant3 = o.count_byte;
           }
-          emit(cursor, p.mote, msg, o.line);
+          emit_op(msg, kind);
         }
         break;
       }
       case OpKind::window_avg:
       case OpKind::window_max:
       case OpKind::window_min: {
-        OperatorMsg msg = basic(o.kind == OpKind::window_avg ? AVG_T : MAX_MIN_T);
+        const operator_type kind = o.kind == OpKind::window_avg ? AVG_T : MAX_MIN_T;
+        OperatorMsg msg = basic(kind);
         msg.numfields = 0;
         msg.field2 = NO_FIELD;
         if (o.kind == OpKind::window_max) msg.constant = 1;  // 1 selects the maximum here
         msg.constant2 = o.epochs;
-        emit(cursor, p.mote, msg, o.line);
+        emit_op(msg, kind);
         break;
       }
     }

@@ -32,11 +32,24 @@ constexpr int64_t FORWARD_SPACING = TICKS_PER_SECOND / 20;
 // runner starts; queries are installed after that.
 constexpr double BOOT_WINDOW = 1.0;
 
+// The table entry a message fills on its mote, as the compiler planned it.
+// Operators name streams by open-table index, so the engine must take the
+// same entries; opens also say which stream the entry must hold.
+struct PlannedEntry {
+  enum class Table : uint8_t { none, opens, operators };
+  Table table = Table::none;  // none: starts and stops
+  int index = -1;
+  StreamKind stream = StreamKind::local;  // opens
+  uint16_t to = 0;                        // opens of a sending remote stream: its destination
+  PellundM::operator_type kind = PellundM::NO_OPERATOR;  // operators: the kind installed
+};
+
 struct TimedMessage {
   int64_t time = 0;  // virtual ticks
   uint16_t to = 0;   // the mote that decodes it
   PellundM::OperatorMsg message{};
   int line = 0;      // the statement it came from
+  PlannedEntry planned{};
 };
 
 struct Plan {
