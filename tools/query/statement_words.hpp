@@ -11,9 +11,11 @@
 #include <string_view>
 #include <vector>
 
+#include "protocol/limits.hpp"
+
 namespace query_file {
 
-constexpr int MAX_MOTES = 1000;
+using protocol::MAX_MOTES;
 
 // A statement that cannot be read; the message says why.
 struct LineError {
