@@ -134,28 +134,41 @@ void pump_outputs();
 // Empties both queues and forgets sends and retries of the mote's last life.
 void reset_outputs();
 
-// ---- Aggregates. `type`: 11 partial average, 12 final average, 13 maximum,
-// 14 minimum. Index arguments are operator-table entries. `buf` holds the new
-// record as aggregate_input gives it: 20 bytes, zeros behind the record's end.
+// ---- Aggregates. `buf` holds the new record as aggregate_input gives it:
+// 20 bytes, zeros behind the record's end.
 using RecordBytes = std::array<int8_t, RECORD_BYTES>;
 // The first 20 bytes of the record a completion of `s` delivered at `buf`,
 // zeros behind its end. Its length is the one stored with it in its stream,
 // not the `nbytes` the read asked for.
 RecordBytes aggregate_input(stream_type s, const int8_t* buf, uint8_t nbytes);
-void average_1(stream_type stream_1, stream_type stream_output, int8_t* buf, record_type record_2,
-               record_type record_1, uint8_t nbytes, uint8_t index_1, uint8_t index_2,
-               uint8_t type, uint8_t field1, uint8_t field2, uint8_t m1, uint8_t m2, uint8_t m3);
-void average_2(stream_type stream_2, stream_type stream_output, int8_t* buf, record_type record_2,
-               record_type record_1, uint8_t nbytes, uint8_t index_1, uint8_t index_2,
-               uint8_t type, uint8_t field1, uint8_t field2, uint8_t m1, uint8_t m2, uint8_t m3);
-void max_min_1(stream_type stream_1, stream_type stream_output, int8_t* buf, record_type record_2,
-               record_type record_1, uint8_t nbytes, uint8_t index_1, uint8_t index_2,
-               uint8_t type, uint8_t field1, uint8_t field2);
-void max_min_2(stream_type stream_2, stream_type stream_output, int8_t* buf, record_type record_2,
-               record_type record_1, uint8_t nbytes, uint8_t index_1, uint8_t index_2,
-               uint8_t type, uint8_t field1, uint8_t field2);
+
+// One side of a pair aggregate: its operator-table entry, and a copy of the
+// working record it held when the completion began.
+struct PairSide {
+  uint8_t index;
+  record_type record;
+};
+// What a pair aggregate's procedure works on. `first` is the AVG_1, AVG_P1
+// or MAX_MIN_1 side and `second` its partner, whichever of them runs.
+struct PairAggregate {
+  stream_type input;   // read next: the running operator's second input
+  stream_type output;  // the second side's output, where results go
+  PairSide first;
+  PairSide second;
+  aggregate_kind kind;
+  uint8_t field1;  // compared or averaged field of the first side's records
+  uint8_t field2;  // and of the second side's
+  uint8_t m1;      // averages: whether each side counts (multiplicity) ...
+  uint8_t m2;
+  uint8_t m3;      // ... and the output byte that carries the count
+};
+void average_1(PairAggregate p, int8_t* buf, uint8_t nbytes);
+void average_2(PairAggregate p, int8_t* buf, uint8_t nbytes);
+void max_min_1(PairAggregate p, int8_t* buf, uint8_t nbytes);
+void max_min_2(PairAggregate p, int8_t* buf, uint8_t nbytes);
+// Window aggregates; `index1` is the operator's own entry.
 void max_min_t(stream_type stream_input, stream_type stream_output, record_type record1,
-               uint8_t field, uint8_t type, uint8_t index1, uint8_t* buf, uint8_t value);
+               uint8_t field, aggregate_kind type, uint8_t index1, uint8_t* buf, uint8_t value);
 void average_t(stream_type stream_input, stream_type stream_output, record_type record1,
                uint8_t field, uint8_t index1, uint8_t* buf, uint8_t value);
 // Whether an aggregate's message names only fields and bytes its records
