@@ -34,6 +34,11 @@ void raw(uint8_t* out, const T& value) {
   std::memcpy(out, &value, sizeof value);
 }
 
+// The stride of a table's entries in the image clients receive.
+consteval uint16_t entry_size(std::string_view name) {
+  return protocol::variable_layout(name)->entry_size;
+}
+
 // Pointers are shown as 0 when null and as a fixed nonzero token otherwise:
 // the host address means nothing to a client and is never given out.
 void pointer(uint8_t* out, const void* p) {
@@ -50,7 +55,7 @@ void channel_table(int mote, uint8_t* out) {
     raw(out, e.channel_id);
     raw(out + 4, e.dest);
     out[6] = e.validity;
-    out += 8;
+    out += entry_size("NetToSSM$channel_table");
   }
 }
 
@@ -76,7 +81,7 @@ void local_table(int mote, uint8_t* out) {
   for (const LSDT_Entry& e : SSToAppM::vars_of(mote).local_table) {
     out[0] = e.validity;
     ring(out + 1, out + 8, e);
-    out += 24;
+    out += entry_size("SSToAppM$local_table");
   }
 }
 
@@ -88,7 +93,7 @@ void sensor_table(int mote, uint8_t* out) {
     raw(out + 4, e.stream_rate);
     out[8] = e.sampling_type;
     ring(out + 9, out + 16, e);
-    out += 32;
+    out += entry_size("SSToAppM$sensor_table");
   }
 }
 
@@ -103,7 +108,7 @@ void dest_remote_table(int mote, uint8_t* out) {
     out[37] = e.reliability;
     out[38] = e.src_counter;
     ring(out + 39, out + 44, e);
-    out += 60;
+    out += entry_size("SSToAppM$dest_remote_table");
   }
 }
 
@@ -115,7 +120,7 @@ void src_remote_table(int mote, uint8_t* out) {
     out[5] = e.current_cursor;
     out[6] = e.buffer_size;
     pointer(out + 8, e.buffer.empty() ? nullptr : e.buffer.data());
-    out += 12;
+    out += entry_size("SSToAppM$src_remote_table");
   }
 }
 
@@ -236,7 +241,7 @@ constexpr std::array<VariableRow, protocol::variables.size()> rows = {{
           out[0] = t.type;
           raw(out + 4, t.ticks);
           raw(out + 8, t.ticksLeft);
-          out += 12;
+          out += entry_size("TimerM$mTimerList");
         }),
     ROW("HPLClock$set_flag", out[0] = HPLClock::vars_of(mote).set_flag),
     ROW("HPLClock$mscale", out[0] = HPLClock::vars_of(mote).mscale),

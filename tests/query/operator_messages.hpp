@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "protocol/operator_messages.hpp"
-#include "query/pellund_m.hpp"
+#include "protocol/operators.hpp"
 
 namespace query_test {
-using namespace PellundM;
+using namespace protocol;
 using namespace operator_messages;
 
 // A record of 16-bit fields, high byte first.

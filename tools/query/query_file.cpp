@@ -4,6 +4,7 @@
 #include <cmath>
 #include <map>
 
+#include "protocol/operators.hpp"
 #include "protocol/sensors.hpp"
 #include "query/statement_words.hpp"
 
@@ -27,11 +28,13 @@ uint8_t sensor_by_name(const std::string& word) {
 }
 
 std::optional<uint8_t> predicate_code(const std::string& word) {
-  static const std::map<std::string, uint8_t> codes = {
-      {"=", 1}, {"==", 1}, {"!=", 2}, {">", 3}, {">=", 4}, {"<", 5}, {"<=", 6}};
+  using namespace protocol;
+  static const std::map<std::string, predicate_type> codes = {
+      {"=", EQUAL},           {"==", EQUAL}, {"!=", NOT_EQUAL},    {">", GREATER},
+      {">=", GREATER_OR_EQUAL}, {"<", LESS},   {"<=", LESS_OR_EQUAL}};
   auto found = codes.find(word);
   if (found == codes.end()) return std::nullopt;
-  return found->second;
+  return static_cast<uint8_t>(found->second);
 }
 
 struct OpSyntax {
