@@ -17,6 +17,10 @@ constexpr uint8_t ACCELERATIONX = 6;
 constexpr uint8_t ACCELERATIONY = 7;
 constexpr uint8_t NUM_SENSORS = 7;
 
+// A sensor stream's record: mote address, timestamp, epoch and reading,
+// each two bytes, high byte first.
+constexpr uint8_t SENSOR_RECORD_SIZE = 8;
+
 struct SensorInfo {
   uint8_t id;
   const char* name;

@@ -29,7 +29,7 @@ using protocol::PERIODIC;
 using protocol::TEMPERATURE;
 using protocol::VOICE;
 
-constexpr uint8_t SENSOR_RECORD_SIZE = 8;
+using protocol::SENSOR_RECORD_SIZE;
 
 // Per-mote hand-off pairs: the reading (already shifted right by 2) and the
 // timestamp it completed at, from the completion to the insertion task.
