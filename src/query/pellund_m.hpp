@@ -40,10 +40,6 @@ struct SerialResult {
   int8_t buffer[RECORD_BYTES];
 };
 
-// Results waiting for the serial port on mote 0 (SERIAL_QUEUE_LENGTH), and
-// operator messages waiting for the radio (FORWARD_QUEUE_LENGTH): each
-// leaves when the previous send has completed.
-
 struct Vars {
   std::array<operator_table_entry, OPERATOR_ENTRIES> operator_table;
   std::array<open_table_entry, OPEN_ENTRIES> open_table;
@@ -54,6 +50,8 @@ struct Vars {
   VEX_Msg pkt;                 // the serial result being sent
   VEX_Msg gTxMsg;              // the operator message being forwarded
 
+  // Results waiting for the serial port on mote 0, and operator messages
+  // waiting for the radio: each leaves when the previous send has completed.
   BoundedQueue<SerialResult, SERIAL_QUEUE_LENGTH> serial_queue;
   BoundedQueue<VEX_Msg, FORWARD_QUEUE_LENGTH> forward_queue;
   uint16_t serial_dropped;   // results lost to a full serial queue
@@ -143,7 +141,7 @@ using RecordBytes = std::array<int8_t, RECORD_BYTES>;
 RecordBytes aggregate_input(stream_type s, const int8_t* buf, uint8_t nbytes);
 
 // One side of a pair aggregate: its operator-table entry, and a copy of the
-// working record it held when the completion began.
+// working record it held when the running operator's row began.
 struct PairSide {
   uint8_t index;
   record_type record;
