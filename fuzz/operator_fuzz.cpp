@@ -16,7 +16,7 @@
 #include "kernel/vex_state.hpp"
 #include "net/brelo_entry.hpp"
 #include "net/vex_msg.hpp"
-#include "query/operator_msg.hpp"
+#include "protocol/operator_msg.hpp"
 #include "query/pellund_m.hpp"
 
 namespace {

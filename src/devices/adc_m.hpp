@@ -11,15 +11,16 @@
 #include <cstdint>
 
 #include "kernel/vex_types.hpp"
+#include "protocol/sensors.hpp"
 
 // Logical ADC ports of the sensors, and the board ports they are bound to.
-constexpr uint8_t VEX_ADC_PHOTO_PORT = 1;
-constexpr uint8_t VEX_ADC_TEMP_PORT = 2;
-constexpr uint8_t VEX_ADC_MIC_PORT = 3;
-constexpr uint8_t VEX_ADC_ACCEL_X_PORT = 4;
-constexpr uint8_t VEX_ADC_ACCEL_Y_PORT = 5;
-constexpr uint8_t VEX_ADC_MAG_X_PORT = 6;
-constexpr uint8_t VEX_ADC_MAG_Y_PORT = 8;
+constexpr uint8_t VEX_ADC_PHOTO_PORT = protocol::adc_port_of(protocol::LIGHT);
+constexpr uint8_t VEX_ADC_TEMP_PORT = protocol::adc_port_of(protocol::TEMPERATURE);
+constexpr uint8_t VEX_ADC_MIC_PORT = protocol::adc_port_of(protocol::VOICE);
+constexpr uint8_t VEX_ADC_ACCEL_X_PORT = protocol::adc_port_of(protocol::ACCELERATIONX);
+constexpr uint8_t VEX_ADC_ACCEL_Y_PORT = protocol::adc_port_of(protocol::ACCELERATIONY);
+constexpr uint8_t VEX_ADC_MAG_X_PORT = protocol::adc_port_of(protocol::MAGNETISMX);
+constexpr uint8_t VEX_ADC_MAG_Y_PORT = protocol::adc_port_of(protocol::MAGNETISMY);
 constexpr uint8_t VEXH_ACTUAL_PHOTO_PORT = 1;
 constexpr uint8_t VEXH_ACTUAL_TEMP_PORT = 1;
 constexpr uint8_t VEXH_ACTUAL_MIC_PORT = 2;

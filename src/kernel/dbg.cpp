@@ -8,10 +8,9 @@
 
 #include "kernel/client_events.hpp"
 #include "kernel/vex_state.hpp"
+#include "protocol/time_format.hpp"
 
 namespace {
-constexpr uint64_t E = static_cast<uint64_t>(DBG_ERROR);
-
 void emit(bool with_prefix, VEX_dbg_mode mode, const char* format, va_list args) {
   if ((mode & DBG_SIM) == 0 && client_events_wanted()) {
     char line[DBG_CLIENT_LINE_SIZE] = {};
@@ -31,42 +30,6 @@ void emit(bool with_prefix, VEX_dbg_mode mode, const char* format, va_list args)
 }
 }  // namespace
 
-const VEX_dbg_mode_names dbg_nametab[] = {
-    {"all", ~0ULL},
-    {"boot", DBG_BOOT | E},
-    {"clock", DBG_CLOCK | E},
-    {"task", DBG_TASK | E},
-    {"sched", DBG_SCHED | E},
-    {"sensor", DBG_SENSOR | E},
-    {"led", DBG_LED | E},
-    {"crypto", DBG_CRYPTO | E},
-    {"route", DBG_ROUTE | E},
-    {"am", DBG_AM | E},
-    {"crc", DBG_CRC | E},
-    {"packet", DBG_PACKET | E},
-    {"encode", DBG_ENCODE | E},
-    {"radio", DBG_RADIO | E},
-    {"logger", DBG_LOG | E},
-    {"adc", DBG_ADC | E},
-    {"i2c", DBG_I2C | E},
-    {"uart", DBG_UART | E},
-    {"prog", DBG_PROG | E},
-    {"sounder", DBG_SOUNDER | E},
-    {"time", DBG_TIME | E},
-    {"power", DBG_POWER | E},
-    {"sim", DBG_SIM | E},
-    {"queue", DBG_QUEUE | E},
-    {"simradio", DBG_SIMRADIO | E},
-    {"hardware", DBG_HARD | E},
-    {"simmem", DBG_MEM | E},
-    {"usr1", DBG_USR1 | E},
-    {"usr2", DBG_USR2 | E},
-    {"usr3", DBG_USR3 | E},
-    {"temp", DBG_TEMP | E},
-    {"error", E},
-    {"none", 0},
-    {nullptr, 0},
-};
 
 RelaxedAtomic<VEX_dbg_mode> dbg_modes{0};
 RelaxedAtomic<bool> dbg_suppress_stdout{false};
@@ -135,13 +98,7 @@ void dbg_clear_print(VEX_dbg_mode mode, const char* format, ...) {
 }
 
 void printOtherTime(char* buf, std::size_t size, vex_time_t ticks) {
-  int seconds = static_cast<int>(ticks / TICKS_PER_SECOND);
-  auto rest = static_cast<int>(ticks % TICKS_PER_SECOND);
-  int minutes = seconds / 60;
-  int hours = minutes / 60;
-  seconds %= 60;
-  minutes %= 60;
-  std::snprintf(buf, size, "%i:%i:%i.%08i", hours, minutes, seconds, rest * 25);
+  protocol::format_clock(buf, size, ticks);
 }
 
 void printTime(char* buf, std::size_t size) { printOtherTime(buf, size, vex_state.vex_time); }

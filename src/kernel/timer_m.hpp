@@ -11,7 +11,7 @@
 
 constexpr uint8_t TIMER_REPEAT = 0;
 constexpr uint8_t TIMER_ONE_SHOT = 1;
-constexpr int NUM_TIMERS = 11;
+using protocol::NUM_TIMERS;
 
 // Timer ids, fixed by who uses them.
 enum TimerId : uint8_t {

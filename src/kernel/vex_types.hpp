@@ -3,6 +3,9 @@
 
 #include <cstdint>
 
+#include "protocol/limits.hpp"
+#include "protocol/time_format.hpp"  // TICKS_PER_SECOND
+
 using vex_time_t = int64_t;  // virtual time in ticks
 using result_t = uint8_t;    // status of a component command
 
@@ -14,5 +17,4 @@ constexpr result_t rcombine(result_t a, result_t b) {
   return (a == SUCCESS && b == SUCCESS) ? SUCCESS : FAIL;
 }
 
-constexpr int VEXNODES = 1000;  // copies of every per-mote array; the largest mote count
-constexpr vex_time_t TICKS_PER_SECOND = 4000000;
+constexpr int VEXNODES = protocol::MAX_MOTES;  // copies of every per-mote array; the largest mote count

@@ -9,14 +9,10 @@
 #include <cstdint>
 
 #include "kernel/vex_types.hpp"
+#include "protocol/records.hpp"  // split_time
 
-// A virtual time as it is carried in messages: two 32-bit words, the high
-// one first, each little-endian.
-struct split_time {
-  uint32_t high32;
-  uint32_t low32;
-};
-static_assert(sizeof(split_time) == 8 && alignof(split_time) == 4);
+// A virtual time travels in messages as a split_time: two 32-bit words, the
+// high one first, each little-endian.
 
 constexpr split_time to_split_time(vex_time_t t) {
   uint64_t u = static_cast<uint64_t>(t);

@@ -24,7 +24,7 @@
 #include "net/vex_msg.hpp"
 
 namespace NetToSSM {
-constexpr int CHANNELS = 4;  // channel-table entries per mote
+using protocol::CHANNELS;  // channel-table entries per mote
 
 struct table_elem {
   channel_type channel_id;

@@ -26,11 +26,6 @@
 
 namespace PellundM {
 namespace {
-constexpr uint8_t PARTIAL_AVERAGE = 11;
-constexpr uint8_t FINAL_AVERAGE = 12;
-constexpr uint8_t MAXIMUM = 13;
-constexpr uint8_t MINIMUM = 14;
-
 // Pair outputs and held records, and window accumulators, are built from the
 // first ten bytes of a record: address, timestamp, epoch, value and field 4.
 constexpr uint8_t KEPT_BYTES = 10;
@@ -110,7 +105,7 @@ RecordBytes average_record(const int8_t* a, uint8_t m3, const uint16_t* result) 
 
 // The output of a matched max/min pair: bytes 0-9 of the A record with
 // bytes 6-7 replaced by the winning field. Ties go to B.
-RecordBytes max_min_record(const int8_t* a, const int8_t* b, uint8_t type, uint8_t field1,
+RecordBytes max_min_record(const int8_t* a, const int8_t* b, aggregate_kind type, uint8_t field1,
                            uint8_t field2) {
   const uint8_t va = low_byte(a, field1);
   const uint8_t vb = low_byte(b, field2);
@@ -190,203 +185,195 @@ RecordBytes aggregate_input(stream_type s, const int8_t* buf, uint8_t nbytes) {
   return first_bytes(buf, length);
 }
 
-void average_1(stream_type stream_1, stream_type stream_output, int8_t* buf, record_type record_2,
-               record_type record_1, uint8_t nbytes, uint8_t index_1, uint8_t index_2,
-               uint8_t type, uint8_t field1, uint8_t field2, uint8_t m1, uint8_t m2, uint8_t m3) {
+void average_1(PairAggregate p, int8_t* buf, uint8_t nbytes) {
   const RecordBytes n = first_bytes(buf, RECORD_BYTES);
   dbg(DBG_USR1, " A V E R A G E  1 \n");
 
   // Our previous A record found no partner: it goes out alone, marked 1.
-  if (holds_record(index_1)) {
+  if (holds_record(p.first.index)) {
     LedsM::greenToggle();
-    int8_t* alone = record_1.data.buffer;
-    if (m3 < RECORD_BYTES) alone[m3] = ALONE_COUNT;
-    clear_record(index_1);
-    if (!written(stream_output, alone, RECORD_BYTES)) {
+    int8_t* alone = p.first.record.data.buffer;
+    if (p.m3 < RECORD_BYTES) alone[p.m3] = ALONE_COUNT;
+    clear_record(p.first.index);
+    if (!written(p.output, alone, RECORD_BYTES)) {
       dbg(DBG_USR1, " A V E R A G E  1...scrittura del record 1 fallita \n");
     }
   }
 
-  const uint8_t va = low_byte(n.data(), field1);
+  const uint8_t va = low_byte(n.data(), p.field1);
   const int ts_n = timestamp(n.data());
-  if (record_2.numfields != 0) {
-    const int8_t* h = record_2.data.buffer;
-    const uint8_t vb = low_byte(h, field2);
+  if (p.second.record.numfields != 0) {
+    const int8_t* h = p.second.record.data.buffer;
+    const uint8_t vb = low_byte(h, p.field2);
     const int ts_h = timestamp(h);
     if (ts_n == ts_h + 1) {
       dbg(DBG_USR1, "I timestamp %i e %i sono uguali \n", ts_n, ts_h);
-      dbg(DBG_USR1, "AVERAGE 1 ...molteplicita record_1 %i\n", multiplicity(m1));
-      dbg(DBG_USR1, "AVERAGE 1 ...molteplicita record_2 %i\n", multiplicity(m2));
+      dbg(DBG_USR1, "AVERAGE 1 ...molteplicita record_1 %i\n", multiplicity(p.m1));
+      dbg(DBG_USR1, "AVERAGE 1 ...molteplicita record_2 %i\n", multiplicity(p.m2));
       uint16_t result = 0;
       const uint16_t* computed = nullptr;
-      if (type == PARTIAL_AVERAGE) {
+      if (p.kind == PARTIAL_AVERAGE) {
         result = static_cast<uint16_t>(va + vb);
         dbg(DBG_USR1, " A V E R A G E  1 PARTIAL...valore di data e' %i \n", result);
         computed = &result;
-      } else if (type == FINAL_AVERAGE) {
+      } else if (p.kind == FINAL_AVERAGE) {
         result = static_cast<uint16_t>((va + vb) / 2);
         dbg(DBG_USR1, " A V E R A G E  1 FINAL...valore di data e' %i \n", result);
         computed = &result;
       }
-      const RecordBytes out = average_record(n.data(), m3, computed);
+      const RecordBytes out = average_record(n.data(), p.m3, computed);
       LedsM::greenToggle();
-      clear_record(index_2);
-      SSToAppM::SSToApp_write(stream_output, out.data(), AVERAGE_BYTES);
+      clear_record(p.second.index);
+      SSToAppM::SSToApp_write(p.output, out.data(), AVERAGE_BYTES);
     } else if (ts_h + 1 < ts_n) {
       dbg(DBG_USR1, "Il timestamp (ts_2) %i e' minore del (ts_1) %i \n", ts_h, ts_n);
-      clear_record(index_2);
+      clear_record(p.second.index);
     } else {
       dbg(DBG_USR1, "AVERAGE 1 ....Sto copiando nel rec_1 perche i timestamp sono diversi\n");
     }
   }
 
-  keep_record(index_1, n.data());
-  request_next_record(stream_1, nbytes);
+  keep_record(p.first.index, n.data());
+  request_next_record(p.input, nbytes);
 }
 
-void average_2(stream_type stream_2, stream_type stream_output, int8_t* buf, record_type record_2,
-               record_type record_1, uint8_t nbytes, uint8_t index_1, uint8_t index_2,
-               uint8_t type, uint8_t field1, uint8_t field2, uint8_t m1, uint8_t m2, uint8_t m3) {
+void average_2(PairAggregate p, int8_t* buf, uint8_t nbytes) {
   const RecordBytes n = first_bytes(buf, RECORD_BYTES);
   dbg(DBG_USR1, "  A V E R A G E  2 \n");
 
   // Our previous B record found no partner: it goes out alone, as held.
-  if (holds_record(index_2)) {
+  if (holds_record(p.second.index)) {
     LedsM::greenToggle();
-    const uint8_t size = std::min(record_2.numfields, RECORD_BYTES);
-    clear_record(index_2);
-    if (!written(stream_output, record_2.data.buffer, size)) {
+    const uint8_t size = std::min(p.second.record.numfields, RECORD_BYTES);
+    clear_record(p.second.index);
+    if (!written(p.output, p.second.record.data.buffer, size)) {
       dbg(DBG_USR1, " A V E R A G E  2...scrittura del record 2 fallita \n");
     }
   }
 
-  const uint8_t vb = low_byte(n.data(), field2);
+  const uint8_t vb = low_byte(n.data(), p.field2);
   const int ts_n = timestamp(n.data());
-  if (record_1.numfields != 0) {
-    const int8_t* h = record_1.data.buffer;
-    const uint8_t va = low_byte(h, field1);
+  if (p.first.record.numfields != 0) {
+    const int8_t* h = p.first.record.data.buffer;
+    const uint8_t va = low_byte(h, p.field1);
     const int ts_h = timestamp(h);
     if (ts_n == ts_h + 2) {
       dbg(DBG_USR1, "I timestamp del record2 %i e del record1 %i sono uguali \n", ts_n, ts_h);
-      dbg(DBG_USR1, "AVERAGE 2 ...molteplicita record_1 %i\n", multiplicity(m1));
-      dbg(DBG_USR1, "AVERAGE 2 ...molteplicita record_2 %i\n", multiplicity(m2));
+      dbg(DBG_USR1, "AVERAGE 2 ...molteplicita record_1 %i\n", multiplicity(p.m1));
+      dbg(DBG_USR1, "AVERAGE 2 ...molteplicita record_2 %i\n", multiplicity(p.m2));
       uint16_t result = 0;
       const uint16_t* computed = nullptr;
-      if (type == PARTIAL_AVERAGE) {
+      if (p.kind == PARTIAL_AVERAGE) {
         result = static_cast<uint16_t>(va + vb);
         dbg(DBG_USR1, " A V E R A G E  2 PARTIAL...valore di data e' %i \n", result);
         dbg(DBG_USR1, "Il valore della media e' %i  \n", result);
         computed = &result;
-      } else if (type == FINAL_AVERAGE) {
+      } else if (p.kind == FINAL_AVERAGE) {
         result = static_cast<uint16_t>((va + vb) / 2);
         dbg(DBG_USR1, " A V E R A G E  2 FINAL...valore di data e' %i \n", result);
         dbg(DBG_USR1, "Il valore della media e' %i  \n", result);
         computed = &result;
       }
-      const RecordBytes out = average_record(h, m3, computed);
+      const RecordBytes out = average_record(h, p.m3, computed);
       LedsM::greenToggle();
-      clear_record(index_1);
-      SSToAppM::SSToApp_write(stream_output, out.data(), AVERAGE_BYTES);
+      clear_record(p.first.index);
+      SSToAppM::SSToApp_write(p.output, out.data(), AVERAGE_BYTES);
     } else if (ts_h + 2 < ts_n) {
       dbg(DBG_USR1, "Il timestamp ts_1 e' minore  del ts_2 \n");
-      clear_record(index_1);
+      clear_record(p.first.index);
     } else {
       dbg(DBG_USR1, "I timestamp %i e %i sono diversi \n", ts_h, ts_n);
     }
   }
 
-  keep_record(index_2, n.data());
-  // A B record held alone carries a count of 1 in byte 2*m2 unless it
+  keep_record(p.second.index, n.data());
+  // A B record held alone carries a count of 1 in byte 2 * m2 unless it
   // already has something there.
-  if (operator_table_entry* e = entry(index_2); e != nullptr && 2 * m2 < RECORD_BYTES) {
-    int8_t& count = e->record.data.buffer[2 * m2];
+  if (operator_table_entry* e = entry(p.second.index); e != nullptr && 2 * p.m2 < RECORD_BYTES) {
+    int8_t& count = e->record.data.buffer[2 * p.m2];
     if (count == 0) count = 1;
   }
-  request_next_record(stream_2, nbytes);
+  request_next_record(p.input, nbytes);
 }
 
-void max_min_1(stream_type stream_1, stream_type stream_output, int8_t* buf, record_type record_2,
-               record_type record_1, uint8_t nbytes, uint8_t index_1, uint8_t index_2,
-               uint8_t type, uint8_t field1, uint8_t field2) {
+void max_min_1(PairAggregate p, int8_t* buf, uint8_t nbytes) {
   const RecordBytes n = first_bytes(buf, RECORD_BYTES);
   dbg(DBG_USR1, " MAX MIN 1 \n");
 
-  if (holds_record(index_1)) {
+  if (holds_record(p.first.index)) {
     LedsM::greenToggle();
-    const uint8_t size = static_cast<uint8_t>(std::min(record_1.numfields, MAX_FIELDS) * 2);
-    clear_record(index_1);
-    if (!written(stream_output, record_1.data.buffer, size)) {
+    const uint8_t size = static_cast<uint8_t>(std::min(p.first.record.numfields, MAX_FIELDS) * 2);
+    clear_record(p.first.index);
+    if (!written(p.output, p.first.record.data.buffer, size)) {
       dbg(DBG_USR1, " MAX MIN 1..scrittura del record 1 fallita \n");
     }
   }
 
   const int ts_n = timestamp(n.data());
-  if (record_2.numfields != 0) {
-    const int8_t* h = record_2.data.buffer;
+  if (p.second.record.numfields != 0) {
+    const int8_t* h = p.second.record.data.buffer;
     const int ts_h = timestamp(h);
     if (ts_n == ts_h + 1) {
       dbg(DBG_USR1, "MAX MIN 1....I timestamp %i e %i sono uguali \n", ts_n, ts_h);
-      const RecordBytes out = max_min_record(n.data(), h, type, field1, field2);
+      const RecordBytes out = max_min_record(n.data(), h, p.kind, p.field1, p.field2);
       LedsM::greenToggle();
-      clear_record(index_2);
-      SSToAppM::SSToApp_write(stream_output, out.data(), MAX_MIN_BYTES);
+      clear_record(p.second.index);
+      SSToAppM::SSToApp_write(p.output, out.data(), MAX_MIN_BYTES);
     } else if (ts_h + 1 < ts_n) {
       dbg(DBG_USR1, "MAX MIN 1...Il timestamp (ts_2) %i e' minore del (ts_1) %i \n", ts_h, ts_n);
-      clear_record(index_2);
+      clear_record(p.second.index);
     } else {
       dbg(DBG_USR1, "MAX MIN 1....Sto copiando nel rec_1 perche i timestamp sono diversi\n");
     }
   }
 
-  keep_record(index_1, n.data());
-  request_next_record(stream_1, nbytes);
+  keep_record(p.first.index, n.data());
+  request_next_record(p.input, nbytes);
 }
 
-void max_min_2(stream_type stream_2, stream_type stream_output, int8_t* buf, record_type record_2,
-               record_type record_1, uint8_t nbytes, uint8_t index_1, uint8_t index_2,
-               uint8_t type, uint8_t field1, uint8_t field2) {
+void max_min_2(PairAggregate p, int8_t* buf, uint8_t nbytes) {
   const RecordBytes n = first_bytes(buf, RECORD_BYTES);
   dbg(DBG_USR1, "  MAX MIN 2 \n");
 
-  if (holds_record(index_2)) {
+  if (holds_record(p.second.index)) {
     LedsM::greenToggle();
-    const uint8_t size = static_cast<uint8_t>(std::min(record_2.numfields, MAX_FIELDS) * 2);
-    clear_record(index_2);
-    if (!written(stream_output, record_2.data.buffer, size)) {
+    const uint8_t size = static_cast<uint8_t>(std::min(p.second.record.numfields, MAX_FIELDS) * 2);
+    clear_record(p.second.index);
+    if (!written(p.output, p.second.record.data.buffer, size)) {
       dbg(DBG_USR1, " MAX MIN 2..scrittura del record 2 fallita \n");
     }
   }
 
   const int ts_n = timestamp(n.data());
-  if (record_1.numfields != 0) {
-    const int8_t* h = record_1.data.buffer;
+  if (p.first.record.numfields != 0) {
+    const int8_t* h = p.first.record.data.buffer;
     const int ts_h = timestamp(h);
     if (ts_n == ts_h + 2) {
       dbg(DBG_USR1, "MAX MIN 2..I timestamp del record2 %i e del record1 %i sono uguali \n", ts_n,
           ts_h);
-      const RecordBytes out = max_min_record(h, n.data(), type, field1, field2);
+      const RecordBytes out = max_min_record(h, n.data(), p.kind, p.field1, p.field2);
       LedsM::greenToggle();
-      clear_record(index_1);
-      SSToAppM::SSToApp_write(stream_output, out.data(), MAX_MIN_BYTES);
+      clear_record(p.first.index);
+      SSToAppM::SSToApp_write(p.output, out.data(), MAX_MIN_BYTES);
     } else if (ts_h + 2 < ts_n) {
       dbg(DBG_USR1, "MAX MIN 2..Il timestamp ts_1 e' minore  del ts_2 \n");
-      clear_record(index_1);
+      clear_record(p.first.index);
     } else {
       dbg(DBG_USR1, "MAX MIN 2...I timestamp %i e %i sono diversi \n", ts_h, ts_n);
     }
   }
 
   // The B side keeps the whole record, all twenty bytes.
-  if (operator_table_entry* e = entry(index_2)) {
+  if (operator_table_entry* e = entry(p.second.index)) {
     e->record = record_type{};
     std::memcpy(e->record.data.buffer, n.data(), RECORD_BYTES);
     e->record.numfields = MAX_FIELDS;
   }
-  request_next_record(stream_2, nbytes);
+  request_next_record(p.input, nbytes);
 }
 
 void max_min_t(stream_type stream_input, stream_type stream_output, record_type record1,
-               uint8_t field, uint8_t type, uint8_t index1, uint8_t* buf, uint8_t value) {
+               uint8_t field, aggregate_kind type, uint8_t index1, uint8_t* buf, uint8_t value) {
   // A window reads the first ten bytes of each record.
   const RecordBytes n = first_bytes(reinterpret_cast<const int8_t*>(buf), KEPT_BYTES);
   dbg(DBG_USR1, "  MAX MIN T \n");

@@ -60,6 +60,171 @@ uint8_t bytes_of(const operator_table_entry& op) {
 // How one completion proceeds after an operator's row.
 enum class Row { next, fail };
 
+// ---- Trace lines shared by the rows, each with the operator's name.
+void trace_read_done(const char* name) { dbg(DBG_USR1, "%s...readDone.\n", name); }
+void trace_closed(const char* name) {
+  dbg(DBG_USR1, "%s...stream di uscita non aperto o entrata vuota.\n", name);
+}
+void trace_output_closed(const char* name) {
+  dbg(DBG_USR1, "%s...readDone...stream di uscita non aperto o entrata vuota.\n", name);
+}
+void trace_input_closed(const char* name) {
+  dbg(DBG_USR1, "%s...readDone---stream di uscita non aperto o entrata vuota \n", name);
+}
+void trace_no_partner(const char* name) {
+  dbg(DBG_USR1, "%s...nessuna entrata valida corrisponde allo stream 1 dell'average.\n", name);
+}
+
+// Only the first operator other than MIRROR on a stream runs on a record;
+// `flag` says whether one has. Claims the record, or prints `busy_line`
+// (when given) and refuses.
+bool claim(bool& flag, const char* busy_line = nullptr) {
+  if (flag) {
+    if (busy_line != nullptr) dbg(DBG_USR1, "%s", busy_line);
+    return false;
+  }
+  flag = true;
+  return true;
+}
+
+// Whether the operator's output is open; says so under `name` when not.
+bool output_open(const operator_table_entry& op, const char* name) {
+  if (is_open(op.stream_output)) return true;
+  trace_closed(name);
+  return false;
+}
+
+// ---- Pair aggregates: AVG_1/AVG_2, AVG_P1/AVG_P2, MAX_MIN_1/MAX_MIN_2.
+bool is_first_of_pair(uint32_t kind) {
+  return kind == AVG_1 || kind == AVG_P1 || kind == MAX_MIN_1;
+}
+const char* pair_name(uint32_t kind) {
+  switch (kind) {
+    case AVG_1: return "AVG_1";
+    case AVG_2: return "AVG_2";
+    case AVG_P1: return "AVG_P1";
+    case AVG_P2: return "AVG_P2";
+    case MAX_MIN_1: return "MAX_MIN_1";
+    default: return "MAX_MIN_2";
+  }
+}
+// The partner entry of a pair operator; -1 when there is none. The partial
+// averages pair with the first operator of the other kind.
+int pair_partner(const operator_table_entry& op) {
+  switch (op.operator_) {
+    case AVG_1: return partner(AVG_2, op.stream_input2);
+    case AVG_2: return partner(AVG_1, op.stream_input2);
+    case AVG_P1: return first_of_kind(AVG_P2);
+    case AVG_P2: return first_of_kind(AVG_P1);
+    case MAX_MIN_1: return partner(MAX_MIN_2, op.stream_input2);
+    default: return partner(MAX_MIN_1, op.stream_input2);
+  }
+}
+aggregate_kind pair_kind(const operator_table_entry& op) {
+  switch (op.operator_) {
+    case AVG_1:
+    case AVG_2: return FINAL_AVERAGE;
+    case AVG_P1:
+    case AVG_P2: return PARTIAL_AVERAGE;
+    default: return op.constant == 1 ? MINIMUM : MAXIMUM;
+  }
+}
+
+// Runs pair operator i (either side) on the new record `whole`. The first
+// side checks for its partner before its second input, the second side
+// after; results go to the second side's output.
+Row run_pair(uint8_t i, RecordBytes& whole, uint8_t nbytes, bool& flag) {
+  const operator_table_entry& op = vars().operator_table[i];
+  const bool first = is_first_of_pair(op.operator_);
+  const char* name = pair_name(op.operator_);
+  trace_read_done(name);
+  if (!claim(flag)) return Row::next;
+  if (!is_open(op.stream_output)) {
+    trace_output_closed(name);
+    return Row::next;
+  }
+  if (!first && !is_open(op.stream_input2)) {
+    trace_input_closed(name);
+    return Row::next;
+  }
+  int k = pair_partner(op);
+  if (k < 0) {
+    trace_no_partner(name);
+    return Row::fail;
+  }
+  if (first && !is_open(op.stream_input2)) {
+    trace_input_closed(name);
+    return Row::next;
+  }
+  const operator_table_entry& other = vars().operator_table[k];
+  if (op.operator_ == AVG_1 || op.operator_ == AVG_2) {
+    const char* self = first ? "rec_1" : "rec_2";
+    const char* partner_side = first ? "rec_2" : "rec_1";
+    dbg(DBG_USR1, " READDONE...valore di numfields del %s prima della procedura %i \n", self,
+        op.record.numfields);
+    dbg(DBG_USR1, " READDONE...valore di numfields del %s prima della procedura %i \n",
+        partner_side, other.record.numfields);
+  }
+  const auto partner_index = static_cast<uint8_t>(k);
+  PairAggregate p{};
+  p.input = desc(op.stream_input2);
+  p.output = desc(first ? other.stream_output : op.stream_output);
+  p.first = first ? PairSide{i, op.record} : PairSide{partner_index, other.record};
+  p.second = first ? PairSide{partner_index, other.record} : PairSide{i, op.record};
+  p.kind = pair_kind(op);
+  p.field1 = op.field1;
+  p.field2 = op.field2;
+  p.m1 = op.constant;
+  p.m2 = op.constant2;
+  p.m3 = op.constant3;
+  const bool average = op.operator_ != MAX_MIN_1 && op.operator_ != MAX_MIN_2;
+  if (average) {
+    (first ? average_1 : average_2)(p, whole.data(), nbytes);
+  } else {
+    (first ? max_min_1 : max_min_2)(p, whole.data(), nbytes);
+  }
+  return Row::next;
+}
+
+// ---- Joins with a partner lookup.
+Row run_sync_join_o(const operator_table_entry& op, stream_type s, uint8_t size, bool& flag) {
+  trace_read_done("SYNC_JOIN_O");
+  if (!claim(flag)) return Row::next;
+  int k = partner(SYNC_JOIN_I, op.stream_input2);
+  if (k < 0) return Row::fail;
+  sync_join_o(s, desc(op.stream_input2), size, bytes_of(vars().operator_table[k]));
+  return Row::next;
+}
+
+Row run_merge_join_i(const operator_table_entry& op, stream_type s, bool& flag) {
+  trace_read_done("MERGE_JOIN_I");
+  if (!claim(flag) || !is_open(op.stream_output) || !is_open(op.stream_input2)) return Row::next;
+  int k = partner(MERGE_JOIN_O, op.stream_input2);
+  if (k < 0) return Row::fail;
+  merge_join_i(desc(op.stream_output), desc(op.stream_input2), s, op.record,
+               bytes_of(vars().operator_table[k]));
+  return Row::next;
+}
+
+Row run_merge_join_o(const operator_table_entry& op, stream_type s, bool& flag) {
+  trace_read_done("MERGE_JOIN_O");
+  if (!claim(flag)) return Row::next;
+  LedsM::redToggle();
+  int k = partner(MERGE_JOIN_I, op.stream_input2);
+  if (k < 0) {
+    dbg(DBG_USR1,
+        "MERGE_JOIN_O...readDone---nessuna entrata valida corrisponde all'inner stream del "
+        "join \n");
+    return Row::fail;
+  }
+  if (!is_open(op.stream_input2)) {
+    trace_input_closed("MERGE_JOIN_O");
+    return Row::next;
+  }
+  merge_join_o(s, desc(op.stream_input2), bytes_of(vars().operator_table[k]));
+  return Row::next;
+}
+
 // Runs the row of operator i for one completion of stream s. `flag` says
 // whether an operator other than MIRROR has been given this record already.
 Row run_row(uint8_t i, stream_type s, int8_t* buf, uint8_t nbytes, bool& flag) {
@@ -73,267 +238,68 @@ Row run_row(uint8_t i, stream_type s, int8_t* buf, uint8_t nbytes, bool& flag) {
   if (is_aggregate(op.operator_)) whole = aggregate_input(s, buf, nbytes);
   switch (op.operator_) {
     case SELECT_C:
-      if (flag) {
-        dbg(DBG_USR1, "flag a uno.\n");
-        break;
-      }
-      flag = true;
-      if (!is_open(op.stream_output)) {
-        dbg(DBG_USR1, "SELECT_C...stream di uscita non aperto o entrata vuota.\n");
-      } else {
-        dbg(DBG_USR1, "SELECT_c...readDone.\n");
-        select_c(s, desc(op.stream_output), op.record, op.predicate, op.field1, op.constant);
-      }
+      if (!claim(flag, "flag a uno.\n") || !output_open(op, "SELECT_C")) break;
+      trace_read_done("SELECT_c");
+      select_c(s, desc(op.stream_output), op.record, op.predicate, op.field1, op.constant);
       break;
-
     case SELECT_F:
-      dbg(DBG_USR1, "SELECT_F...readDone.\n");
-      if (flag) break;
-      flag = true;
-      if (!is_open(op.stream_output)) {
-        dbg(DBG_USR1, "SELECT_C...stream di uscita non aperto o entrata vuota.\n");
-      } else {
+      trace_read_done("SELECT_F");
+      if (claim(flag) && output_open(op, "SELECT_C")) {
         select_f(s, desc(op.stream_output), op.record, op.predicate, op.field1, op.field2);
       }
       break;
-
     case PROJECTION:
-      dbg(DBG_USR1, "PROJECTION...readDone.\n");
-      if (flag) break;
-      flag = true;
-      if (!is_open(op.stream_output)) {
-        dbg(DBG_USR1, "PROJECTION...stream di uscita non aperto o entrata vuota.\n");
-      } else {
+      trace_read_done("PROJECTION");
+      if (claim(flag) && output_open(op, "PROJECTION")) {
         projection(s, desc(op.stream_output), op.record, op.field1, op.field2);
       }
       break;
-
     case SYNC_JOIN_I:
-      dbg(DBG_USR1, "SYNC_JOIN_I...readDone.\n");
-      if (flag) break;
-      flag = true;
-      if (is_open(op.stream_output) && is_open(op.stream_input2)) {
+      trace_read_done("SYNC_JOIN_I");
+      if (claim(flag) && is_open(op.stream_output) && is_open(op.stream_input2)) {
         sync_join_i(desc(op.stream_output), desc(op.stream_input2), s, op.record);
       }
       break;
-
-    case SYNC_JOIN_O: {
-      dbg(DBG_USR1, "SYNC_JOIN_O...readDone.\n");
-      if (flag) break;
-      flag = true;
-      int k = partner(SYNC_JOIN_I, op.stream_input2);
-      if (k < 0) return Row::fail;
-      sync_join_o(s, desc(op.stream_input2), size, bytes_of(vars().operator_table[k]));
-      break;
-    }
-
-    case MERGE_JOIN_I: {
-      dbg(DBG_USR1, "MERGE_JOIN_I...readDone.\n");
-      if (flag) break;
-      flag = true;
-      if (!is_open(op.stream_output) || !is_open(op.stream_input2)) break;
-      int k = partner(MERGE_JOIN_O, op.stream_input2);
-      if (k < 0) return Row::fail;
-      merge_join_i(desc(op.stream_output), desc(op.stream_input2), s, op.record,
-                   bytes_of(vars().operator_table[k]));
-      break;
-    }
-
-    case MERGE_JOIN_O: {
-      dbg(DBG_USR1, "MERGE_JOIN_O...readDone.\n");
-      if (flag) break;
-      flag = true;
-      LedsM::redToggle();
-      int k = partner(MERGE_JOIN_I, op.stream_input2);
-      if (k < 0) {
-        dbg(DBG_USR1,
-            "MERGE_JOIN_O...readDone---nessuna entrata valida corrisponde all'inner stream del "
-            "join \n");
-        return Row::fail;
-      }
-      if (!is_open(op.stream_input2)) {
-        dbg(DBG_USR1, "MERGE_JOIN_O...readDone---stream di uscita non aperto o entrata vuota \n");
-        break;
-      }
-      merge_join_o(s, desc(op.stream_input2), bytes_of(vars().operator_table[k]));
-      break;
-    }
-
+    case SYNC_JOIN_O: return run_sync_join_o(op, s, size, flag);
+    case MERGE_JOIN_I: return run_merge_join_i(op, s, flag);
+    case MERGE_JOIN_O: return run_merge_join_o(op, s, flag);
     case SEND:
-      dbg(DBG_USR1, "SEND...readDone.\n");
-      if (flag) break;
-      flag = true;
-      if (is_open(op.stream_output)) send(desc(op.stream_input1), desc(op.stream_output), op.record);
+      trace_read_done("SEND");
+      if (claim(flag) && is_open(op.stream_output)) {
+        send(desc(op.stream_input1), desc(op.stream_output), op.record);
+      }
       break;
-
     case MIRROR:
       // Runs on every completion of its input and leaves the flag alone.
-      dbg(DBG_USR1, "MIRROR...readDone.\n");
-      if (!is_open(op.stream_output)) {
-        dbg(DBG_USR1, "MIRROR...stream di uscita non aperto o entrata vuota.\n");
-      } else {
-        mirror(desc(op.stream_output), op.record);
-      }
+      trace_read_done("MIRROR");
+      if (output_open(op, "MIRROR")) mirror(desc(op.stream_output), op.record);
       break;
-
     case SERIAL_SEND:
-      if (flag) {
-        dbg(DBG_USR1, "SERIAL_SEND...readDone....flag a 1.\n");
-        break;
-      }
-      dbg(DBG_USR1, "SERIAL_SEND...readDone.\n");
-      flag = true;
+      if (!claim(flag, "SERIAL_SEND...readDone....flag a 1.\n")) break;
+      trace_read_done("SERIAL_SEND");
       // Only the base station has a host on its serial port.
       if (VEX_LOCAL_ADDRESS == 0) serial_send(desc(op.stream_input1), op.record, nbytes);
       break;
-
     case AVG_1:
-    case AVG_P1: {
-      const bool partial = op.operator_ == AVG_P1;
-      const char* name = partial ? "AVG_P1" : "AVG_1";
-      dbg(DBG_USR1, "%s...readDone.\n", name);
-      if (flag) break;
-      flag = true;
-      if (!is_open(op.stream_output)) {
-        dbg(DBG_USR1, "%s...readDone...stream di uscita non aperto o entrata vuota.\n", name);
-        break;
-      }
-      int k = partial ? first_of_kind(AVG_P2) : partner(AVG_2, op.stream_input2);
-      if (k < 0) {
-        dbg(DBG_USR1, "%s...nessuna entrata valida corrisponde allo stream 1 dell'average.\n",
-            name);
-        return Row::fail;
-      }
-      if (!is_open(op.stream_input2)) {
-        dbg(DBG_USR1, "%s...readDone---stream di uscita non aperto o entrata vuota \n", name);
-        break;
-      }
-      const operator_table_entry& other = vars().operator_table[k];
-      if (!partial) {
-        dbg(DBG_USR1, " READDONE...valore di numfields del rec_1 prima della procedura %i \n",
-            op.record.numfields);
-        dbg(DBG_USR1, " READDONE...valore di numfields del rec_2 prima della procedura %i \n",
-            other.record.numfields);
-      }
-      average_1(desc(op.stream_input2), desc(other.stream_output), whole.data(),
-                other.record, op.record, nbytes, i, static_cast<uint8_t>(k), partial ? 11 : 12,
-                op.field1, op.field2, op.constant, op.constant2, op.constant3);
-      break;
-    }
-
     case AVG_2:
-    case AVG_P2: {
-      const bool partial = op.operator_ == AVG_P2;
-      const char* name = partial ? "AVG_P2" : "AVG_2";
-      dbg(DBG_USR1, "%s...readDone.\n", name);
-      if (flag) break;
-      flag = true;
-      if (!is_open(op.stream_output)) {
-        dbg(DBG_USR1, "%s...readDone...stream di uscita non aperto o entrata vuota.\n", name);
-        break;
-      }
-      if (!is_open(op.stream_input2)) {
-        dbg(DBG_USR1, "%s...readDone---stream di uscita non aperto o entrata vuota \n", name);
-        break;
-      }
-      int k = partial ? first_of_kind(AVG_P1) : partner(AVG_1, op.stream_input2);
-      if (k < 0) {
-        dbg(DBG_USR1, "%s...nessuna entrata valida corrisponde allo stream 1 dell'average.\n",
-            name);
-        return Row::fail;
-      }
-      const operator_table_entry& other = vars().operator_table[k];
-      if (!partial) {
-        dbg(DBG_USR1, " READDONE...valore di numfields del rec_2 prima della procedura %i \n",
-            op.record.numfields);
-        dbg(DBG_USR1, " READDONE...valore di numfields del rec_1 prima della procedura %i \n",
-            other.record.numfields);
-      }
-      average_2(desc(op.stream_input2), desc(op.stream_output), whole.data(),
-                op.record, other.record, nbytes, static_cast<uint8_t>(k), i, partial ? 11 : 12,
-                op.field1, op.field2, op.constant, op.constant2, op.constant3);
-      break;
-    }
-
-    case MAX_MIN_1: {
-      dbg(DBG_USR1, "MAX_MIN_1...readDone.\n");
-      if (flag) break;
-      flag = true;
-      if (!is_open(op.stream_output)) {
-        dbg(DBG_USR1, "MAX_MIN_1...readDone...stream di uscita non aperto o entrata vuota.\n");
-        break;
-      }
-      int k = partner(MAX_MIN_2, op.stream_input2);
-      if (k < 0) {
-        dbg(DBG_USR1, "MAX_MIN_1...nessuna entrata valida corrisponde allo stream 1 dell'average.\n");
-        return Row::fail;
-      }
-      if (!is_open(op.stream_input2)) {
-        dbg(DBG_USR1, "MAX_MIN_1...readDone---stream di uscita non aperto o entrata vuota \n");
-        break;
-      }
-      const operator_table_entry& other = vars().operator_table[k];
-      max_min_1(desc(op.stream_input2), desc(other.stream_output), whole.data(),
-                other.record, op.record, nbytes, i, static_cast<uint8_t>(k),
-                op.constant == 1 ? 14 : 13, op.field1, op.field2);
-      break;
-    }
-
-    case MAX_MIN_2: {
-      dbg(DBG_USR1, "MAX_MIN_2...readDone.\n");
-      if (flag) break;
-      flag = true;
-      if (!is_open(op.stream_output)) {
-        dbg(DBG_USR1, "MAX_MIN_2...readDone...stream di uscita non aperto o entrata vuota.\n");
-        break;
-      }
-      if (!is_open(op.stream_input2)) {
-        dbg(DBG_USR1, "MAX_MIN_2...readDone---stream di uscita non aperto o entrata vuota \n");
-        break;
-      }
-      int k = partner(MAX_MIN_1, op.stream_input2);
-      if (k < 0) {
-        dbg(DBG_USR1, "MAX_MIN_2...nessuna entrata valida corrisponde allo stream 1 dell'average.\n");
-        return Row::fail;
-      }
-      const operator_table_entry& other = vars().operator_table[k];
-      max_min_2(desc(op.stream_input2), desc(op.stream_output), whole.data(),
-                op.record, other.record, nbytes, static_cast<uint8_t>(k), i,
-                op.constant == 1 ? 14 : 13, op.field1, op.field2);
-      break;
-    }
-
+    case AVG_P1:
+    case AVG_P2:
+    case MAX_MIN_1:
+    case MAX_MIN_2: return run_pair(i, whole, nbytes, flag);
     case MAX_MIN_T:
-      if (flag) {
-        dbg(DBG_USR1, "flag a uno.\n");
-        break;
-      }
-      flag = true;
-      if (!is_open(op.stream_output)) {
-        dbg(DBG_USR1, "MAX_MIN_T...stream di uscita non aperto o entrata vuota.\n");
-        break;
-      }
-      dbg(DBG_USR1, "MAX_MIN_T...readDone.\n");
-      max_min_t(s, desc(op.stream_output), op.record, op.field1, op.constant == 1 ? 13 : 14, i,
-                reinterpret_cast<uint8_t*>(whole.data()), op.constant2);
+      if (!claim(flag, "flag a uno.\n") || !output_open(op, "MAX_MIN_T")) break;
+      trace_read_done("MAX_MIN_T");
+      max_min_t(s, desc(op.stream_output), op.record, op.field1,
+                op.constant == 1 ? MAXIMUM : MINIMUM, i, reinterpret_cast<uint8_t*>(whole.data()),
+                op.constant2);
       break;
-
     case AVG_T:
-      if (flag) {
-        dbg(DBG_USR1, "flag a uno.\n");
-        break;
-      }
-      flag = true;
-      if (!is_open(op.stream_output)) {
-        dbg(DBG_USR1, "AVG_T...stream di uscita non aperto o entrata vuota.\n");
-        break;
-      }
-      dbg(DBG_USR1, "AVG_T...readDone.\n");
+      if (!claim(flag, "flag a uno.\n") || !output_open(op, "AVG_T")) break;
+      trace_read_done("AVG_T");
       dbg(DBG_USR1, "AVG_T...readDone...valore di constant2..%i.\n", op.constant2);
       average_t(s, desc(op.stream_output), op.record, op.field1, i,
                 reinterpret_cast<uint8_t*>(whole.data()), op.constant2);
       break;
-
     default:
       break;
   }

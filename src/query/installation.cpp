@@ -233,103 +233,32 @@ VEX_MsgPtr commandcode(VEX_MsgPtr pmsg) {
   OperatorMsg m;
   std::memcpy(&m, pmsg->data, sizeof m);
   LedsM::yellowToggle();
+  const CommandCode* command = command_code(m.msg_type);
+  if (command == nullptr) return pmsg;  // 0 and 24-255: nothing to do
+  dbg(DBG_USR1, "%s", command->trace);
   switch (m.msg_type) {
-    case SELECT_C:
-      dbg(DBG_USR1, " CommandCode---select_c.\n");
-      install(m, SELECT_C);
-      break;
-    case SELECT_F:
-      dbg(DBG_USR1, " CommandCode---select_f.\n");
-      install(m, SELECT_F);
-      break;
-    case 3:
-      dbg(DBG_USR1, " CommandCode---sync_join_o.\n");
-      install(m, SYNC_JOIN_O);
-      break;
-    case 4:
-      dbg(DBG_USR1, " CommandCode---sync_join_i.\n");
-      install(m, SYNC_JOIN_I);
-      break;
-    case 5:
-      dbg(DBG_USR1, " CommandCode---merge_join_o.\n");
-      install(m, MERGE_JOIN_O);
-      break;
-    case 6:
-      dbg(DBG_USR1, " CommandCode---merge_join_i.\n");
-      install(m, MERGE_JOIN_I);
-      break;
-    case PROJECTION:
-      dbg(DBG_USR1, " CommandCode---projection.\n");
-      install(m, PROJECTION);
-      break;
-    case SEND:
-      dbg(DBG_USR1, " CommandCode---Send .\n");
-      install(m, SEND);
-      break;
     case CODE_OPEN_REMOTE:
-      dbg(DBG_USR1, " CommandCode---Open remote stream.\n");
       store_open(m.query_id, m.symbolic_name, m.stream_rate, m.start_time, m.reliability,
                  m.buffer_size, m.remote_stream_dest, 0, 0);
       break;
     case CODE_OPEN_LOCAL:
-      dbg(DBG_USR1, " CommandCode---Open local stream.\n");
       store_open(m.query_id, 0, 0, 0, 0, m.buffer_size, 0, 0, 0);
       break;
     case CODE_OPEN_SENSOR:
-      dbg(DBG_USR1, " CommandCode---Open Sensor stream.\n");
       store_open(m.query_id, 0, m.stream_rate, 0, 0, m.buffer_size, 0, m.sensor_tid,
                  m.sampling_type);
       break;
     case CODE_START_QUERY:
-      dbg(DBG_USR1, " CommandCode---start_query.\n");
       return start_query(pmsg, m.query_id);
     case CODE_STOP_QUERY:
-      dbg(DBG_USR1, " CommandCode---stop_query.\n");
       stop_query(m.query_id);
       break;
-    case MIRROR:
-      dbg(DBG_USR1, " COMMAND_CODE---MIRROR.\n");
-      install(m, MIRROR);
-      break;
-    case SERIAL_SEND:
-      dbg(DBG_USR1, " COMMAND_CODE---SERIALSEND.\n");
-      install(m, SERIAL_SEND);
-      break;
-    case AVG_1:
-      dbg(DBG_USR1, " CommandCode---AVG_1 .\n");
-      dbg(DBG_USR1, " CommandCode---AVG_1 ..costante2 %i.\n", m.constant2);
-      install(m, AVG_1);
-      break;
-    case AVG_2:
-      dbg(DBG_USR1, " CommandCode---AVG_2.\n");
-      dbg(DBG_USR1, " CommandCode---AVG_2 ..costante2 %i.\n", m.constant2);
-      install(m, AVG_2);
-      break;
-    case AVG_P1:
-      dbg(DBG_USR1, " CommandCode---AVG_P1 .\n");
-      install(m, AVG_P1);
-      break;
-    case AVG_P2:
-      dbg(DBG_USR1, " CommandCode---AVG_P2.\n");
-      install(m, AVG_P2);
-      break;
-    case MAX_MIN_1:
-      dbg(DBG_USR1, " CommandCode---MAX_MIN_1 .\n");
-      install(m, MAX_MIN_1);
-      break;
-    case MAX_MIN_2:
-      dbg(DBG_USR1, " CommandCode---MAX_MIN_2.\n");
-      install(m, MAX_MIN_2);
-      break;
-    case MAX_MIN_T:
-      dbg(DBG_USR1, " CommandCode---MAX_MIN_T.\n");
-      install(m, MAX_MIN_T);
-      break;
-    case AVG_T:
-      dbg(DBG_USR1, " CommandCode---AVG_T.\n");
-      install(m, AVG_T);
-      break;
-    default:  // 0 and 24-255: nothing to do
+    default:
+      if (command->installs == AVG_1 || command->installs == AVG_2) {
+        dbg(DBG_USR1, " CommandCode---%s ..costante2 %i.\n",
+            command->installs == AVG_1 ? "AVG_1" : "AVG_2", m.constant2);
+      }
+      install(m, command->installs);
       break;
   }
   return pmsg;

@@ -23,146 +23,22 @@
 #include "kernel/vex_types.hpp"
 #include "net/msg_ss.hpp"
 #include "net/vex_msg.hpp"
+#include "protocol/limits.hpp"
+#include "protocol/operator_msg.hpp"
+#include "protocol/operators.hpp"
+#include "protocol/tables.hpp"
 #include "query/bounded_queue.hpp"
-#include "query/operator_msg.hpp"
 #include "streams/stream_types.hpp"
 
 namespace PellundM {
-enum operator_type : uint32_t {
-  NO_OPERATOR = 0,  // free operator entry
-  SELECT_C = 1,
-  SELECT_F = 2,
-  SYNC_JOIN_I = 3,
-  SYNC_JOIN_O = 4,
-  MERGE_JOIN_I = 5,
-  MERGE_JOIN_O = 6,
-  PROJECTION = 7,
-  SEND = 8,
-  MIRROR = 14,
-  SERIAL_SEND = 15,
-  AVG_1 = 16,
-  AVG_2 = 17,
-  AVG_P1 = 18,
-  AVG_P2 = 19,
-  MAX_MIN_1 = 20,
-  MAX_MIN_2 = 21,
-  MAX_MIN_T = 22,
-  AVG_T = 23,
-};
-// The eight aggregates keep their working record as their own state.
-constexpr bool is_aggregate(uint32_t kind) { return kind >= AVG_1 && kind <= AVG_T; }
-
-// Any value outside 1-6 passes nothing.
-enum predicate_type : uint32_t {
-  EQUAL = 1,
-  NOT_EQUAL = 2,
-  GREATER = 3,
-  GREATER_OR_EQUAL = 4,
-  LESS = 5,
-  LESS_OR_EQUAL = 6,
-};
-
-constexpr uint8_t NO_FIELD = 255;
-constexpr uint8_t MAX_FIELDS = 10;   // fields of a record
-constexpr uint8_t RECORD_BYTES = 20;  // data bytes of a record
-
-// Sampling kinds of a sensor stream.
-constexpr uint8_t PERIODIC = 1;
-constexpr uint8_t ON_DEMAND = 2;
-
-constexpr int OPERATOR_ENTRIES = 12;
-constexpr int OPEN_ENTRIES = 10;
-constexpr int OPEN_REQUESTS = 6;
-constexpr int READ_REQUESTS = 6;
-
-// The tables below have the layout of the 32-bit machine the engine was
-// written for, so control clients inspecting them see the bytes of that layout.
-struct operator_table_entry {
-  uint8_t query_id;
-  operator_type operator_;  // "operator" is reserved in C++; 0 = entry free
-  int8_t stream_output;     // open-table indexes; -1 = none
-  int8_t stream_input1;     // the driving input
-  int8_t stream_input2;     // second input or partner stream
-  predicate_type predicate;
-  uint8_t field1;  // NO_FIELD = none
-  uint8_t field2;
-  uint8_t constant;
-  uint8_t constant2;
-  uint8_t constant3;
-  record_type record;  // last input record, or the aggregate's state
-};
-static_assert(sizeof(operator_table_entry) == 44);
-static_assert(offsetof(operator_table_entry, operator_) == 4);
-static_assert(offsetof(operator_table_entry, stream_output) == 8);
-static_assert(offsetof(operator_table_entry, stream_input1) == 9);
-static_assert(offsetof(operator_table_entry, stream_input2) == 10);
-static_assert(offsetof(operator_table_entry, predicate) == 12);
-static_assert(offsetof(operator_table_entry, field1) == 16);
-static_assert(offsetof(operator_table_entry, field2) == 17);
-static_assert(offsetof(operator_table_entry, constant) == 18);
-static_assert(offsetof(operator_table_entry, constant2) == 19);
-static_assert(offsetof(operator_table_entry, constant3) == 20);
-static_assert(offsetof(operator_table_entry, record) == 21);
-
-// One stream open. Its kind follows from its fields: sensor_tid != 0 is a
-// sensor stream, else symbolic_name != 0 a remote stream, else local.
-struct open_table_entry {
-  uint8_t query_id;
-  stream_type stream_desc;  // no < 0 while not opened
-  uint8_t symbolic_name;
-  uint32_t stream_rate;
-  split_time start_time;  // high word always 0
-  uint8_t reliability;
-  uint8_t buffer_size;
-  uint16_t dest;  // the mote's own address on the reading side
-  uint8_t sensor_tid;
-  uint8_t sampling_type;
-  uint8_t validity;  // 1 = in use
-};
-static_assert(sizeof(open_table_entry) == 24);
-static_assert(offsetof(open_table_entry, stream_desc) == 1);
-static_assert(offsetof(open_table_entry, symbolic_name) == 3);
-static_assert(offsetof(open_table_entry, stream_rate) == 4);
-static_assert(offsetof(open_table_entry, start_time) == 8);
-static_assert(offsetof(open_table_entry, reliability) == 16);
-static_assert(offsetof(open_table_entry, buffer_size) == 17);
-static_assert(offsetof(open_table_entry, dest) == 18);
-static_assert(offsetof(open_table_entry, sensor_tid) == 20);
-static_assert(offsetof(open_table_entry, sampling_type) == 21);
-static_assert(offsetof(open_table_entry, validity) == 22);
-
-// A remote open handed to the stream system and not yet answered.
-struct app_open_request {
-  uint8_t symbolic_name;  // 0 = entry free
-  uint32_t stream_rate;
-  split_time start_time;
-  uint8_t reliability;
-  uint8_t buffer_size;
-  uint16_t dest;
-};
-static_assert(sizeof(app_open_request) == 20);
-static_assert(offsetof(app_open_request, stream_rate) == 4);
-static_assert(offsetof(app_open_request, start_time) == 8);
-static_assert(offsetof(app_open_request, reliability) == 16);
-static_assert(offsetof(app_open_request, buffer_size) == 17);
-static_assert(offsetof(app_open_request, dest) == 18);
-
-// The reads issued on one stream and not yet completed.
-struct app_read_request {
-  stream_type stream_desc;  // no = -1: entry free
-  uint8_t num_reads;
-};
-static_assert(sizeof(app_read_request) == 3);
+// The engine speaks the host's vocabulary: operator kinds, codes, limits and
+// table entries come from the protocol headers.
+using namespace protocol;
 
 // A serial result on its way to the host: the MsgUART payload.
 struct SerialResult {
   int8_t buffer[RECORD_BYTES];
 };
-
-// Results waiting for the serial port on mote 0, and operator messages
-// waiting for the radio: each leaves when the previous send has completed.
-constexpr uint8_t SERIAL_QUEUE_LENGTH = 16;
-constexpr uint8_t FORWARD_QUEUE_LENGTH = 8;
 
 struct Vars {
   std::array<operator_table_entry, OPERATOR_ENTRIES> operator_table;
@@ -174,6 +50,8 @@ struct Vars {
   VEX_Msg pkt;                 // the serial result being sent
   VEX_Msg gTxMsg;              // the operator message being forwarded
 
+  // Results waiting for the serial port on mote 0, and operator messages
+  // waiting for the radio: each leaves when the previous send has completed.
   BoundedQueue<SerialResult, SERIAL_QUEUE_LENGTH> serial_queue;
   BoundedQueue<VEX_Msg, FORWARD_QUEUE_LENGTH> forward_queue;
   uint16_t serial_dropped;   // results lost to a full serial queue
@@ -254,28 +132,41 @@ void pump_outputs();
 // Empties both queues and forgets sends and retries of the mote's last life.
 void reset_outputs();
 
-// ---- Aggregates. `type`: 11 partial average, 12 final average, 13 maximum,
-// 14 minimum. Index arguments are operator-table entries. `buf` holds the new
-// record as aggregate_input gives it: 20 bytes, zeros behind the record's end.
+// ---- Aggregates. `buf` holds the new record as aggregate_input gives it:
+// 20 bytes, zeros behind the record's end.
 using RecordBytes = std::array<int8_t, RECORD_BYTES>;
 // The first 20 bytes of the record a completion of `s` delivered at `buf`,
 // zeros behind its end. Its length is the one stored with it in its stream,
 // not the `nbytes` the read asked for.
 RecordBytes aggregate_input(stream_type s, const int8_t* buf, uint8_t nbytes);
-void average_1(stream_type stream_1, stream_type stream_output, int8_t* buf, record_type record_2,
-               record_type record_1, uint8_t nbytes, uint8_t index_1, uint8_t index_2,
-               uint8_t type, uint8_t field1, uint8_t field2, uint8_t m1, uint8_t m2, uint8_t m3);
-void average_2(stream_type stream_2, stream_type stream_output, int8_t* buf, record_type record_2,
-               record_type record_1, uint8_t nbytes, uint8_t index_1, uint8_t index_2,
-               uint8_t type, uint8_t field1, uint8_t field2, uint8_t m1, uint8_t m2, uint8_t m3);
-void max_min_1(stream_type stream_1, stream_type stream_output, int8_t* buf, record_type record_2,
-               record_type record_1, uint8_t nbytes, uint8_t index_1, uint8_t index_2,
-               uint8_t type, uint8_t field1, uint8_t field2);
-void max_min_2(stream_type stream_2, stream_type stream_output, int8_t* buf, record_type record_2,
-               record_type record_1, uint8_t nbytes, uint8_t index_1, uint8_t index_2,
-               uint8_t type, uint8_t field1, uint8_t field2);
+
+// One side of a pair aggregate: its operator-table entry, and a copy of the
+// working record it held when the running operator's row began.
+struct PairSide {
+  uint8_t index;
+  record_type record;
+};
+// What a pair aggregate's procedure works on. `first` is the AVG_1, AVG_P1
+// or MAX_MIN_1 side and `second` its partner, whichever of them runs.
+struct PairAggregate {
+  stream_type input;   // read next: the running operator's second input
+  stream_type output;  // the second side's output, where results go
+  PairSide first;
+  PairSide second;
+  aggregate_kind kind;
+  uint8_t field1;  // compared or averaged field of the first side's records
+  uint8_t field2;  // and of the second side's
+  uint8_t m1;      // averages: whether each side counts (multiplicity) ...
+  uint8_t m2;
+  uint8_t m3;      // ... and the output byte that carries the count
+};
+void average_1(PairAggregate p, int8_t* buf, uint8_t nbytes);
+void average_2(PairAggregate p, int8_t* buf, uint8_t nbytes);
+void max_min_1(PairAggregate p, int8_t* buf, uint8_t nbytes);
+void max_min_2(PairAggregate p, int8_t* buf, uint8_t nbytes);
+// Window aggregates; `index1` is the operator's own entry.
 void max_min_t(stream_type stream_input, stream_type stream_output, record_type record1,
-               uint8_t field, uint8_t type, uint8_t index1, uint8_t* buf, uint8_t value);
+               uint8_t field, aggregate_kind type, uint8_t index1, uint8_t* buf, uint8_t value);
 void average_t(stream_type stream_input, stream_type stream_output, record_type record1,
                uint8_t field, uint8_t index1, uint8_t* buf, uint8_t value);
 // Whether an aggregate's message names only fields and bytes its records

@@ -13,23 +13,23 @@
 #include <cstdint>
 
 #include "kernel/vex_types.hpp"
+#include "protocol/operators.hpp"
+#include "protocol/sensors.hpp"
 
 namespace SSToAppM {
-// Sensor ids (0 marks a free entry).
-constexpr uint8_t LIGHT = 1;
-constexpr uint8_t TEMPERATURE = 2;
-constexpr uint8_t VOICE = 3;
-constexpr uint8_t MAGNETISMX = 4;
-constexpr uint8_t MAGNETISMY = 5;
-constexpr uint8_t ACCELERATIONX = 6;
-constexpr uint8_t ACCELERATIONY = 7;
-constexpr uint8_t NUM_SENSORS = 7;
+// Sensor ids (0 marks a free entry) and sampling types.
+using protocol::ACCELERATIONX;
+using protocol::ACCELERATIONY;
+using protocol::LIGHT;
+using protocol::MAGNETISMX;
+using protocol::MAGNETISMY;
+using protocol::NUM_SENSORS;
+using protocol::ON_DEMAND;
+using protocol::PERIODIC;
+using protocol::TEMPERATURE;
+using protocol::VOICE;
 
-// Sampling types.
-constexpr uint8_t PERIODIC = 1;
-constexpr uint8_t ON_DEMAND = 2;
-
-constexpr uint8_t SENSOR_RECORD_SIZE = 8;
+using protocol::SENSOR_RECORD_SIZE;
 
 // Per-mote hand-off pairs: the reading (already shifted right by 2) and the
 // timestamp it completed at, from the completion to the insertion task.

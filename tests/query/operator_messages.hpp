@@ -7,11 +7,11 @@
 #include <initializer_list>
 #include <vector>
 
-#include "query/operator_messages.hpp"
-#include "query/pellund_m.hpp"
+#include "protocol/operator_messages.hpp"
+#include "protocol/operators.hpp"
 
 namespace query_test {
-using namespace PellundM;
+using namespace protocol;
 using namespace operator_messages;
 
 // A record of 16-bit fields, high byte first.

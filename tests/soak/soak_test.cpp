@@ -194,10 +194,10 @@ class Commander {
 
   bool stop_query() {
     return send_operator(mote(), query_test::message(static_cast<uint8_t>(1 + below(20)),
-                                                     PellundM::CODE_STOP_QUERY));
+                                                     protocol::CODE_STOP_QUERY));
   }
 
-  bool send_operator(uint16_t target, const PellundM::OperatorMsg& m) {
+  bool send_operator(uint16_t target, const protocol::OperatorMsg& m) {
     std::vector<uint8_t> bytes(sizeof m);
     std::memcpy(bytes.data(), &m, sizeof m);
     ++commands_;

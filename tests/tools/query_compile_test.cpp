@@ -11,7 +11,7 @@
 
 namespace query_file {
 namespace {
-using namespace PellundM;
+using namespace protocol;
 
 CompileResult compile_text(const std::string& text) {
   ParseResult parsed = parse(text, "q.query");

@@ -7,7 +7,7 @@
 
 #include "control/wire/gui_msg.hpp"
 #include "ctl/event_format.hpp"
-#include "kernel/dbg.hpp"
+#include "protocol/debug_modes.hpp"
 
 namespace brelo_ctl {
 namespace {

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <type_traits>
 
-#include "kernel/dbg.hpp"
+#include "protocol/time_format.hpp"
 
 namespace brelo_ctl {
 namespace {
@@ -126,7 +126,7 @@ std::optional<uint16_t> event_type_of(const std::string& name) {
 
 std::string clock_text(int64_t ticks) {
   char text[128];
-  printOtherTime(text, sizeof text, ticks);
+  protocol::format_clock(text, sizeof text, ticks);
   return text;
 }
 

@@ -12,7 +12,8 @@
 #include "control/client/control_client.hpp"
 #include "ctl/simulation_process.hpp"
 #include "ctl/verbs.hpp"
-#include "query/operator_messages.hpp"
+#include "protocol/operator_messages.hpp"
+#include "protocol/operators.hpp"
 #include "query/query_compile.hpp"
 
 namespace brelo_ctl {
@@ -46,16 +47,6 @@ class InterruptGuard {
   struct sigaction old_term_ {};
 };
 
-const char* code_name(uint8_t code) {
-  static const char* names[] = {
-      "nothing",      "select_c",     "select_f",  "sync_join_o", "sync_join_i",
-      "merge_join_o", "merge_join_i", "projection", "send",       "open remote",
-      "open local",   "open sensor",  "start",      "stop",       "mirror",
-      "serial_send",  "avg_1",        "avg_2",      "avg_p1",     "avg_p2",
-      "max_min_1",    "max_min_2",    "max_min_t",  "avg_t"};
-  return code < std::size(names) ? names[code] : "?";
-}
-
 std::string seconds_text(int64_t ticks) {
   char text[32];
   std::snprintf(text, sizeof text, "%.8f", static_cast<double>(ticks) / TICKS_PER_SECOND);
@@ -68,7 +59,7 @@ void list_messages(const Plan& plan, std::ostream& out) {
   for (const TimedMessage& m : plan.messages) {
     char head[96];
     std::snprintf(head, sizeof head, "%12s s  mote %-3u line %-4d %-13s", seconds_text(m.time).c_str(),
-                  m.to, m.line, code_name(m.message.msg_type));
+                  m.to, m.line, protocol::command_name(m.message.msg_type));
     out << head;
     for (uint8_t b : operator_messages::bytes_of(m.message)) {
       char hex[4];

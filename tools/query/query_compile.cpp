@@ -5,16 +5,19 @@
 #include <map>
 #include <set>
 
+#include "protocol/limits.hpp"
+
 namespace query_file {
 namespace {
-using namespace PellundM;
+using namespace protocol;
 namespace om = operator_messages;
 
-constexpr int OPEN_TABLE = 10;      // stream opens a mote holds
-constexpr int OPERATOR_TABLE = 12;  // operators a mote holds
-constexpr int STREAMS_OF_A_KIND = 4;
-constexpr int REMOTE_OPENS = 6;     // remote opens one start can have pending
-constexpr int READ_REQUESTS = 6;    // streams a mote can have reads outstanding on
+// The motes' table sizes: stream opens and operators a mote holds, streams of
+// one kind, remote opens one start can have pending, streams with reads.
+constexpr int OPEN_TABLE = protocol::OPEN_ENTRIES;
+constexpr int OPERATOR_TABLE = protocol::OPERATOR_ENTRIES;
+constexpr int STREAMS_OF_A_KIND = protocol::STREAM_ENTRIES;
+constexpr int REMOTE_OPENS = protocol::OPEN_REQUESTS;
 
 std::string quoted(const std::string& word) { return "'" + word + "'"; }
 std::string mote_text(uint16_t mote) { return "mote " + std::to_string(mote); }

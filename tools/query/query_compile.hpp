@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "kernel/vex_types.hpp"  // TICKS_PER_SECOND
-#include "query/operator_messages.hpp"
+#include "protocol/operator_messages.hpp"
+#include "protocol/time_format.hpp"  // TICKS_PER_SECOND
 #include "query/query_file.hpp"
 #include "query/stream_layouts.hpp"
 
@@ -47,7 +47,7 @@ struct PlannedEntry {
 struct TimedMessage {
   int64_t time = 0;  // virtual ticks
   uint16_t to = 0;   // the mote that decodes it
-  PellundM::OperatorMsg message{};
+  protocol::OperatorMsg message{};
   int line = 0;      // the statement it came from
   PlannedEntry planned{};
 };

@@ -4,35 +4,37 @@
 #include <cmath>
 #include <map>
 
+#include "protocol/operators.hpp"
+#include "protocol/sensors.hpp"
 #include "query/statement_words.hpp"
 
 namespace query_file {
 namespace {
 
-struct SensorInfo {
-  const char* name;
-  uint8_t id;
-  uint8_t adc_port;
-};
-// The seven sensors, with the ADC port each one's converter reads.
-constexpr SensorInfo sensors[] = {
-    {"light", 1, 1}, {"temperature", 2, 2}, {"voice", 3, 3}, {"magx", 4, 6},
-    {"magy", 5, 8},  {"accelx", 6, 4},      {"accely", 7, 5},
-};
-constexpr const char* sensor_list = "light, temperature, voice, magx, magy, accelx, accely";
+// "light, temperature, ...", for messages.
+std::string sensor_list() {
+  std::string list;
+  for (const protocol::SensorInfo& s : protocol::sensors) {
+    if (!list.empty()) list += ", ";
+    list += s.name;
+  }
+  return list;
+}
 
 uint8_t sensor_by_name(const std::string& word) {
   auto id = sensor_id(word);
-  if (!id) throw LineError{"unknown sensor " + quoted(word) + "; the sensors are " + sensor_list};
+  if (!id) throw LineError{"unknown sensor " + quoted(word) + "; the sensors are " + sensor_list()};
   return *id;
 }
 
 std::optional<uint8_t> predicate_code(const std::string& word) {
-  static const std::map<std::string, uint8_t> codes = {
-      {"=", 1}, {"==", 1}, {"!=", 2}, {">", 3}, {">=", 4}, {"<", 5}, {"<=", 6}};
+  using namespace protocol;
+  static const std::map<std::string, predicate_type> codes = {
+      {"=", EQUAL},           {"==", EQUAL}, {"!=", NOT_EQUAL},    {">", GREATER},
+      {">=", GREATER_OR_EQUAL}, {"<", LESS},   {"<=", LESS_OR_EQUAL}};
   auto found = codes.find(word);
   if (found == codes.end()) return std::nullopt;
-  return found->second;
+  return static_cast<uint8_t>(found->second);
 }
 
 struct OpSyntax {
@@ -145,7 +147,7 @@ class Parser {
       std::string sensor = words.take("a sensor name or 'port N'");
       auto port = sensor_adc_port(sensor);
       if (!port) {
-        throw LineError{"unknown sensor " + quoted(sensor) + "; the sensors are " + sensor_list +
+        throw LineError{"unknown sensor " + quoted(sensor) + "; the sensors are " + sensor_list() +
                         " (or 'port N')"};
       }
       s.port = *port;
@@ -454,22 +456,16 @@ const char* op_word(OpKind kind) {
 }
 
 std::optional<uint8_t> sensor_id(std::string_view name) {
-  for (const SensorInfo& s : sensors) {
-    if (name == s.name) return s.id;
-  }
+  if (const protocol::SensorInfo* s = protocol::sensor_by_name(name)) return s->id;
   return std::nullopt;
 }
 std::optional<uint8_t> sensor_adc_port(std::string_view name) {
-  for (const SensorInfo& s : sensors) {
-    if (name == s.name) return s.adc_port;
-  }
+  if (const protocol::SensorInfo* s = protocol::sensor_by_name(name)) return s->adc_port;
   return std::nullopt;
 }
 const char* sensor_name(uint8_t id) {
-  for (const SensorInfo& s : sensors) {
-    if (id == s.id) return s.name;
-  }
-  return "sensor";
+  const protocol::SensorInfo* s = protocol::sensor_by_id(id);
+  return s != nullptr ? s->name : "sensor";
 }
 
 ParseResult parse(std::string_view text, const std::string& name) {

@@ -28,6 +28,8 @@
 #include <string_view>
 #include <vector>
 
+#include "protocol/time_format.hpp"  // TIMER_COUNTS_PER_SECOND
+
 namespace query_file {
 
 // A mistake found in a file: where, and what.
@@ -153,7 +155,6 @@ std::optional<uint8_t> sensor_adc_port(std::string_view name);
 // The short name of a sensor id ("light"); "sensor" for an unknown id.
 const char* sensor_name(uint8_t id);
 
-// Timer counts per virtual second of the motes' timers.
-constexpr double TIMER_COUNTS_PER_SECOND = 1024.0;
+using protocol::TIMER_COUNTS_PER_SECOND;
 
 }  // namespace query_file

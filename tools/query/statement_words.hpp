@@ -11,9 +11,12 @@
 #include <string_view>
 #include <vector>
 
+#include "protocol/limits.hpp"
+#include "protocol/operators.hpp"  // MAX_FIELDS
+
 namespace query_file {
 
-constexpr int MAX_MOTES = 1000;
+using protocol::MAX_MOTES;
 
 // A statement that cannot be read; the message says why.
 struct LineError {
@@ -84,7 +87,9 @@ class Words {
   uint16_t mote(const std::string& what) {
     return static_cast<uint16_t>(integer(what, 0, MAX_MOTES - 1));
   }
-  uint8_t field(const std::string& what) { return static_cast<uint8_t>(integer(what, 0, 9)); }
+  uint8_t field(const std::string& what) {
+    return static_cast<uint8_t>(integer(what, 0, protocol::MAX_FIELDS - 1));
+  }
   std::string name(const std::string& what) {
     std::string word = take(what);
     if (!is_identifier(word)) {

@@ -6,12 +6,12 @@
 #include <optional>
 #include <tuple>
 
-#include "kernel/vex_types.hpp"  // TICKS_PER_SECOND
-#include "query/pellund_m.hpp"
+#include "protocol/operators.hpp"
+#include "protocol/time_format.hpp"  // TICKS_PER_SECOND
 
 namespace query_file {
 namespace {
-using PellundM::NO_FIELD;
+using protocol::NO_FIELD;
 
 // Where a stream's layout is kept: query, mote, name.
 using StreamKey = std::tuple<uint8_t, uint16_t, std::string>;

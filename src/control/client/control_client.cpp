@@ -329,8 +329,8 @@ std::optional<MoteCount> CommandClient::get_mote_count() {
   MoteCount count;
   count.totalMotes = response.totalMotes;
   count.time = reply->header.time;
-  count.present.resize(1000);
-  for (int mote = 0; mote < 1000; ++mote) count.present[mote] = mote_bit(response, mote);
+  count.present.resize(protocol::MAX_MOTES);
+  for (int mote = 0; mote < protocol::MAX_MOTES; ++mote) count.present[mote] = mote_bit(response, mote);
   return count;
 }
 

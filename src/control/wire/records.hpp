@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "net/vex_msg.hpp"
+#include "protocol/limits.hpp"  // MAX_MOTES
 
 namespace ctl {
 
@@ -109,7 +110,7 @@ struct GetMoteCountCommand {
 
 struct GetMoteCountResponse {
   uint16_t totalMotes;
-  uint8_t bitmask[125];  // mote i is bit 7 - (i mod 8) of byte i / 8
+  uint8_t bitmask[protocol::MAX_MOTES / 8];  // mote i is bit 7 - (i mod 8) of byte i / 8
   uint8_t pad_127;
 };
 

@@ -10,10 +10,10 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace PellundM {
+namespace protocol {
 struct OperatorMsg {
   uint8_t query_id;
-  uint8_t msg_type;  // command code, see below
+  uint8_t msg_type;  // command code (operators.hpp)
   int8_t stream_output;  // open-table indexes
   int8_t stream_input1;
   int8_t stream_input2;
@@ -62,12 +62,4 @@ static_assert(offsetof(OperatorMsg, sampling_type) == 29);
 
 constexpr uint8_t OPERATOR_MSG_LENGTH = sizeof(OperatorMsg);
 
-// Command codes (msg_type) that are not operator installs. Codes 1 to 8 and
-// 14 to 23 install an operator; the join codes 3 to 6 install the partner
-// kind (3 installs SYNC_JOIN_O, 4 SYNC_JOIN_I, 5 MERGE_JOIN_O, 6 MERGE_JOIN_I).
-constexpr uint8_t CODE_OPEN_REMOTE = 9;
-constexpr uint8_t CODE_OPEN_LOCAL = 10;
-constexpr uint8_t CODE_OPEN_SENSOR = 11;
-constexpr uint8_t CODE_START_QUERY = 12;
-constexpr uint8_t CODE_STOP_QUERY = 13;
-}  // namespace PellundM
+}  // namespace protocol
