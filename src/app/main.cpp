@@ -20,6 +20,7 @@
 #include "kernel/driver.hpp"
 #include "kernel/io_pins.hpp"
 #include "kernel/pacing.hpp"
+#include "kernel/schedule.hpp"
 #include "kernel/signals.hpp"
 #include "kernel/usage.hpp"
 #include "kernel/vex_state.hpp"
@@ -147,7 +148,7 @@ int main(int argc, char** argv) {
   if (const char* stats = std::getenv("BRELO_STATS"); stats != nullptr && *stats != '\0') {
     std::fprintf(stderr, "brelo stats: events %llu pending %zu ticks %lld\n",
                  static_cast<unsigned long long>(vex_state.queue.handled_count()),
-                 vex_state.queue.size(), static_cast<long long>(vex_state.vex_time.load()));
+                 vex_state.queue.size(), static_cast<long long>(sim::now()));
   }
   return 0;
 }

@@ -11,6 +11,7 @@
 #include "devices/adc_model.hpp"
 #include "kernel/dbg.hpp"
 #include "kernel/pacing.hpp"
+#include "kernel/schedule.hpp"
 #include "kernel/vex_state.hpp"
 #include "radio/connectivity.hpp"
 
@@ -20,7 +21,7 @@ std::array<uint8_t, ctl::MAX_CLIENTS> batchState{};
 
 template <typename R>
 std::vector<uint8_t> reply(uint16_t type, const R& record) {
-  return ctl::build_frame(type, ctl::NO_MOTE, vex_state.vex_time, ctl::to_bytes(record));
+  return ctl::build_frame(type, ctl::NO_MOTE, sim::now(), ctl::to_bytes(record));
 }
 
 std::vector<uint8_t> resolve(uint16_t mote, std::span<const uint8_t> payload) {

@@ -19,6 +19,7 @@
 #include "kernel/dbg.hpp"
 #include "kernel/pacing.hpp"
 #include "kernel/signals.hpp"
+#include "kernel/schedule.hpp"
 #include "kernel/vex_state.hpp"
 
 static_assert(ctl::AM_DEBUGMSGEVENT == AM_DEBUGMSGEVENT);
@@ -130,7 +131,7 @@ std::vector<uint8_t> init_event_frame() {
   init.radioModel = vex_state.radioModel;
   init.rate = static_cast<uint32_t>(get_sim_rate());  // the low 32 bits
   auto payload = ctl::encode_init_event(init);
-  return ctl::build_frame(ctl::AM_VARNIXINITEVENT, 0, vex_state.vex_time, payload);
+  return ctl::build_frame(ctl::AM_VARNIXINITEVENT, 0, sim::now(), payload);
 }
 }  // namespace
 

@@ -7,6 +7,7 @@
 #include "devices/power_state_m.hpp"
 #include "kernel/client_events.hpp"
 #include "kernel/dbg.hpp"
+#include "kernel/schedule.hpp"
 #include "kernel/vex_state.hpp"
 
 std::array<AdcEmulation, VEXNODES> adcEvents{};
@@ -41,13 +42,13 @@ void VEXH_adc_sample_port(uint8_t port) {
   dbg(DBG_ADC, "ADC: request for port %i\n", port);
   std::unique_ptr<AdcTickEvent> event = std::move(adc.parked);
   if (!event) event = new_event(adc);
-  event->time = vex_state.vex_time + adcSamplingRates[mote];
+  event->time = sim::now() + adcSamplingRates[mote];
   event->mote = mote;
   event->pause = 0;
   event->force = 0;
   adc.data.valid = 1;
   adc.data.port = port;
-  vex_state.queue.insert_event(std::move(event));
+  sim::schedule(std::move(event));
 }
 
 void VEXH_adc_sample_stop() { adcEvents[vex_state.current_node].data.valid = 0; }
@@ -57,7 +58,7 @@ void VEXH_adc_data_ready(uint16_t value) {
   HPLADCC::ADC_dataReady(value);
 }
 
-void AdcTickEvent::handle(EventPtr self, VEX_state_t& state) {
+void AdcTickEvent::handle(EventPtr self, VEX_state_t&) {
   const int m = mote;
   AdcEmulation& adc = adcEvents[m];
   if (generation != adc.generation) {
@@ -68,9 +69,9 @@ void AdcTickEvent::handle(EventPtr self, VEX_state_t& state) {
   // (the driver moving on to the next pending port) re-arms this very event.
   adc.parked.reset(static_cast<AdcTickEvent*>(self.release()));
   const uint8_t port = adc.data.port;
-  auto value = static_cast<uint16_t>(adc_model_read(m, port, state.vex_time));
+  auto value = static_cast<uint16_t>(adc_model_read(m, port, sim::now()));
   VEXH_adc_data_ready(value);
   // The port converted, even when the driver has since re-armed for another.
-  report(m, port, value, state.vex_time);
-  if (adc.data.valid && adc.parked) state.queue.insert_event(std::move(adc.parked));
+  report(m, port, value, sim::now());
+  if (adc.data.valid && adc.parked) sim::schedule(std::move(adc.parked));
 }

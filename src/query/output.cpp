@@ -15,6 +15,7 @@
 #include "devices/leds_m.hpp"
 #include "kernel/dbg.hpp"
 #include "kernel/event.hpp"
+#include "kernel/schedule.hpp"
 #include "kernel/vex_state.hpp"
 #include "net/am_promiscuous.hpp"
 #include "query/pellund_m.hpp"
@@ -44,11 +45,9 @@ void arm_retry() {
   if (v.retry_armed) return;
   v.retry_armed = true;
   const int mote = vex_state.current_node.load();
-  auto retry = std::make_unique<OutputRetryEvent>();
-  retry->time = vex_state.vex_time + OUTPUT_RETRY_DELAY;
-  retry->mote = mote;
+  auto retry = sim::make_event<OutputRetryEvent>(mote, sim::now() + OUTPUT_RETRY_DELAY);
   retry->generation = output_generation[mote];
-  vex_state.queue.insert_event(std::move(retry));
+  sim::schedule(std::move(retry));
 }
 
 // Hands the oldest waiting result to the serial port if none is in flight.
