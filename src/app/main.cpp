@@ -24,6 +24,7 @@
 #include "kernel/signals.hpp"
 #include "kernel/usage.hpp"
 #include "kernel/vex_state.hpp"
+#include "kernel/world.hpp"
 #include "radio/channel_mon_c.hpp"
 #include "radio/connectivity.hpp"
 #include "radio/packet_sim.hpp"
@@ -70,6 +71,8 @@ int main(int argc, char** argv) {
     case CommandLineError::bad_port:
       fail("SIM: Invalid control port: %s\n", parsed.error_text.c_str());
   }
+  // The one way a world starts; a new process has no mote state to clear.
+  reset_world(0);
   dbg_suppress_stdout = options.nodbgout;
   set_rate_value(options.rate);
   const int num_nodes = options.num_nodes;

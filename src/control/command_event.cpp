@@ -12,6 +12,7 @@
 #include "kernel/mote_lifecycle.hpp"
 #include "kernel/schedule.hpp"
 #include "kernel/vex_state.hpp"
+#include "kernel/world.hpp"
 #include "net/brelo_entry.hpp"
 
 namespace {
@@ -52,6 +53,10 @@ void reset_injection_buffers() {
   external_comm_buffers_.fill(nullptr);
   external_comm_msgs_.fill(VEX_Msg{});
 }
+
+namespace {
+const WorldReset clear_injection_buffers{reset_injection_buffers};
+}  // namespace
 
 CommandEvent::CommandEvent(const ctl::GuiMsg& header, std::vector<uint8_t> payload)
     : msg(header), payLoad(std::move(payload)) {

@@ -13,6 +13,7 @@
 #include "kernel/pacing.hpp"
 #include "kernel/schedule.hpp"
 #include "kernel/vex_state.hpp"
+#include "kernel/world.hpp"
 #include "radio/connectivity.hpp"
 
 namespace {
@@ -60,6 +61,10 @@ std::vector<uint8_t> mote_count() {
 bool batch_open(int slot) { return batchState[slot] != 0; }
 
 void reset_batch(int slot) { batchState[slot] = 0; }
+
+namespace {
+const WorldReset clear_batches{[] { batchState.fill(0); }};
+}  // namespace
 
 std::optional<std::vector<uint8_t>> processCommand(int slot, const ctl::GuiMsg& msg,
                                                    std::span<const uint8_t> payload) {

@@ -21,6 +21,7 @@
 #include "kernel/signals.hpp"
 #include "kernel/schedule.hpp"
 #include "kernel/vex_state.hpp"
+#include "kernel/world.hpp"
 
 static_assert(ctl::AM_DEBUGMSGEVENT == AM_DEBUGMSGEVENT);
 static_assert(sizeof(ctl::DebugMsgEvent) == DBG_CLIENT_LINE_SIZE);
@@ -123,6 +124,16 @@ void event_clients_close_all() {
 }
 
 int event_client_count() { return connected.load(); }
+
+namespace {
+// Clients of a previous world are let go; the server, if one runs, is the
+// control server's business and must be shut down before a world reset.
+const WorldReset forget_event_clients{[] {
+  event_clients_close_all();
+  event_clients_reset(false);
+  set_client_stall_timeout(std::chrono::milliseconds(5000));
+}};
+}  // namespace
 
 namespace {
 std::vector<uint8_t> init_event_frame() {

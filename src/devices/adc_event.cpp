@@ -9,11 +9,17 @@
 #include "kernel/dbg.hpp"
 #include "kernel/schedule.hpp"
 #include "kernel/vex_state.hpp"
+#include "kernel/world.hpp"
 
 std::array<AdcEmulation, VEXNODES> adcEvents{};
 std::array<int8_t, VEXNODES> adcSamplingRates{};
 
 namespace {
+const WorldReset clear_converters{[] {
+  for (AdcEmulation& adc : adcEvents) adc = AdcEmulation{};
+  adcSamplingRates.fill(0);
+}};
+
 std::unique_ptr<AdcTickEvent> new_event(AdcEmulation& adc) {
   auto event = std::make_unique<AdcTickEvent>();
   dbg(DBG_MEM, "malloc adc tick event: 0x%x.\n", memory_label(*event));

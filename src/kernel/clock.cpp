@@ -7,8 +7,13 @@
 #include "kernel/per_mote.hpp"
 #include "kernel/timer_m.hpp"
 #include "kernel/vex_state.hpp"
+#include "kernel/world.hpp"
 
 std::array<ClockEmulation, VEXNODES> clock_emulation{};
+
+namespace {
+const WorldReset clear_clocks{[] { clock_emulation.fill(ClockEmulation{}); }};
+}  // namespace
 
 namespace {
 PerMote<HPLClock::Vars> hpl_clock;

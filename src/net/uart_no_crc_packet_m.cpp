@@ -7,6 +7,7 @@
 #include "kernel/dbg.hpp"
 #include "kernel/schedule.hpp"
 #include "kernel/vex_state.hpp"
+#include "kernel/world.hpp"
 #include "net/am_promiscuous.hpp"
 #include "net/brelo_entry.hpp"
 
@@ -14,6 +15,7 @@ namespace {
 // Bumped each time a mote's serial port is initialised, that is at every
 // boot. Hardware state: it survives the reset of the component variables.
 std::array<uint32_t, VEXNODES> uart_generation{};
+const WorldReset clear_uart_generations{[] { uart_generation.fill(0); }};
 }  // namespace
 
 namespace UARTNoCRCPacketM {

@@ -17,6 +17,7 @@
 #include "kernel/event.hpp"
 #include "kernel/schedule.hpp"
 #include "kernel/vex_state.hpp"
+#include "kernel/world.hpp"
 #include "net/am_promiscuous.hpp"
 #include "query/pellund_m.hpp"
 #include "streams/ss_to_app.hpp"
@@ -30,6 +31,7 @@ constexpr vex_time_t OUTPUT_RETRY_DELAY = 1600;
 // Bumped at every init of a mote, so that a retry scheduled in a previous
 // life of the mote does nothing. Survives the reset of component variables.
 std::array<uint32_t, VEXNODES> output_generation{};
+const WorldReset clear_output_generations{[] { output_generation.fill(0); }};
 
 struct OutputRetryEvent final : event_t {
   uint32_t generation = 0;

@@ -9,6 +9,7 @@
 #include "kernel/per_mote.hpp"
 #include "kernel/schedule.hpp"
 #include "kernel/vex_state.hpp"
+#include "kernel/world.hpp"
 #include "radio/connectivity.hpp"
 #include "radio/orla_high_speed_radio_m.hpp"
 #include "radio/radio_hardware.hpp"
@@ -74,6 +75,12 @@ struct SleepState {
 bool lazy = false;
 int asleep_motes = 0;
 std::array<SleepState, VEXNODES> sleep_of;
+
+// Whether fast mode is on is a setting of the run and stays.
+const WorldReset wake_everyone{[] {
+  for (SleepState& nap : sleep_of) nap = SleepState{};
+  asleep_motes = 0;
+}};
 
 constexpr int64_t NO_CHECK = -1;
 

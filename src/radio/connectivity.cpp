@@ -6,6 +6,7 @@
 
 #include "kernel/dbg.hpp"
 #include "kernel/vex_state.hpp"
+#include "kernel/world.hpp"
 #include "radio/channel_mon_c.hpp"
 
 std::array<link_t*, VEXNODES> radio_connectivity{};
@@ -83,6 +84,15 @@ void reset_tables() {
   free_list = nullptr;
   num_free_links = 0;
 }
+
+// A new world has the simple model, with no links and no noise, until the
+// driver creates one.
+const WorldReset restore_model{[] {
+  reset_tables();
+  model.kind = RfmKind::simple;
+  noise_prob = 0.0;
+  lossyFileName = "lossy.nss";
+}};
 
 double draw_probability() { return (std::rand() % 100000) / 100000.0; }
 

@@ -7,6 +7,7 @@
 #include "kernel/dbg.hpp"
 #include "kernel/schedule.hpp"
 #include "kernel/vex_state.hpp"
+#include "kernel/world.hpp"
 
 int byteTransmitTime = 1664;
 int preambleLength = 20;
@@ -26,6 +27,15 @@ PacketSim::UpperHandlers upper;
 // to use next, as with the bit-level radio, so it may keep what it got.
 std::array<VEX_Msg, VEXNODES> receive_buffer{};
 std::array<VEX_MsgPtr, VEXNODES> receive_ptr{};
+
+// Packets in flight went with the queue's events; forget what pointed at them.
+const WorldReset clear_packet_sim{[] {
+  packet_transmitting.fill(nullptr);
+  incoming.fill(nullptr);
+  for (auto& links : packet_connectivity) links.clear();
+  receive_buffer.fill(VEX_Msg{});
+  receive_ptr.fill(nullptr);
+}};
 
 constexpr int corrupted_bytes = 103;  // header, data and the first crc byte
 

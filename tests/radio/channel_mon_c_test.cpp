@@ -10,7 +10,7 @@
 #include <memory>
 #include <vector>
 
-#include "../kernel/kernel_fixture.hpp"
+#include "support/world_test.hpp"
 #include "kernel/mote_lifecycle.hpp"
 #include "kernel/scheduler.hpp"
 #include "radio/connectivity.hpp"
@@ -28,10 +28,10 @@ struct Call final : event_t {
   }
 };
 
-class ChannelMon : public KernelTest {
+class ChannelMon : public WorldTest {
  protected:
   void SetUp() override {
-    KernelTest::SetUp();
+    WorldTest::SetUp();
     set_app_entry_points({OrlaHighSpeedRadioM::Control_init, OrlaHighSpeedRadioM::Control_start,
                           OrlaHighSpeedRadioM::Control_stop});
     OrlaHighSpeedRadioM::set_upper_handlers({});
@@ -42,7 +42,7 @@ class ChannelMon : public KernelTest {
   }
   void TearDown() override {
     create_simple_model();
-    KernelTest::TearDown();
+    WorldTest::TearDown();
   }
 
   static void at(vex_time_t time, std::function<void()> call) {

@@ -414,10 +414,10 @@ TEST_F(RemoteStream, EveryTraceLineOfAFullExchange) {
 namespace {
 // Two motes on the real radio stack in the simple connectivity model, run
 // by the simulator's own main loop.
-class RemoteStreamOverRadio : public KernelTest {
+class RemoteStreamOverRadio : public WorldTest {
  protected:
   void SetUp() override {
-    KernelTest::SetUp();
+    WorldTest::SetUp();
     opened.clear();
     reads.clear();
     vex_state.num_nodes = 3;
@@ -432,7 +432,7 @@ class RemoteStreamOverRadio : public KernelTest {
   }
   void TearDown() override {
     SSToAppM::set_application({});
-    KernelTest::TearDown();
+    WorldTest::TearDown();
   }
   static void as_mote(uint16_t mote) {
     vex_state.current_node = static_cast<int16_t>(mote);
