@@ -126,12 +126,11 @@ void event_clients_close_all() {
 int event_client_count() { return connected.load(); }
 
 namespace {
-// Clients of a previous world are let go; the server, if one runs, is the
-// control server's business and must be shut down before a world reset.
+// Clients of a previous world are let go (the server, if one runs, is shut
+// down first). How long a client may stall is a setting and stays.
 const WorldReset forget_event_clients{[] {
   event_clients_close_all();
   event_clients_reset(false);
-  set_client_stall_timeout(std::chrono::milliseconds(5000));
 }};
 }  // namespace
 

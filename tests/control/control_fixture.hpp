@@ -114,6 +114,7 @@ class ControlTest : public WorldTest {
   }
   void TearDown() override {
     set_injection_entry_points(default_injection_entry_points());
+    set_client_stall_timeout(std::chrono::milliseconds(5000));
     // Closes the clients' sockets and puts their state back.
     WorldTest::TearDown();
   }
