@@ -55,7 +55,10 @@ void reset_injection_buffers() {
 }
 
 namespace {
-const WorldReset clear_injection_buffers{reset_injection_buffers};
+const WorldReset clear_injection_buffers{[] {
+  restore_table(external_comm_buffers_);
+  restore_table(external_comm_msgs_);
+}};
 }  // namespace
 
 CommandEvent::CommandEvent(const ctl::GuiMsg& header, std::vector<uint8_t> payload)

@@ -63,7 +63,7 @@ bool batch_open(int slot) { return batchState[slot] != 0; }
 void reset_batch(int slot) { batchState[slot] = 0; }
 
 namespace {
-const WorldReset clear_batches{[] { batchState.fill(0); }};
+const WorldReset clear_batches{[] { restore_table(batchState); }};
 }  // namespace
 
 std::optional<std::vector<uint8_t>> processCommand(int slot, const ctl::GuiMsg& msg,

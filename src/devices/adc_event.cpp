@@ -16,8 +16,12 @@ std::array<int8_t, VEXNODES> adcSamplingRates{};
 
 namespace {
 const WorldReset clear_converters{[] {
-  for (AdcEmulation& adc : adcEvents) adc = AdcEmulation{};
-  adcSamplingRates.fill(0);
+  for (AdcEmulation& adc : adcEvents) {
+    if (adc.parked || adc.generation != 0 || adc.data.valid != 0 || adc.data.port != 0) {
+      adc = AdcEmulation{};
+    }
+  }
+  restore_table(adcSamplingRates);
 }};
 
 std::unique_ptr<AdcTickEvent> new_event(AdcEmulation& adc) {

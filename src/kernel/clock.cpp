@@ -12,7 +12,7 @@
 std::array<ClockEmulation, VEXNODES> clock_emulation{};
 
 namespace {
-const WorldReset clear_clocks{[] { clock_emulation.fill(ClockEmulation{}); }};
+const WorldReset clear_clocks{[] { restore_table(clock_emulation); }};
 }  // namespace
 
 namespace {

@@ -7,7 +7,7 @@
 std::array<VEXH_pc_hardware_t, VEXNODES> VEXH_pc_hardware{};
 
 namespace {
-const WorldReset clear_pins{[] { VEXH_pc_hardware.fill(VEXH_pc_hardware_t{}); }};
+const WorldReset clear_pins{[] { restore_table(VEXH_pc_hardware); }};
 }  // namespace
 
 namespace {

@@ -12,6 +12,9 @@
 // the wiring between components, the debug modes, the client-event sink,
 // the real-time rate and the fast-mode switch.
 
+#include <cstring>
+#include <type_traits>
+
 #include "kernel/vex_types.hpp"
 
 // Registers one piece of world state for reset_world. Declare one at
@@ -30,6 +33,19 @@ class WorldReset {
  private:
   Restore restore_;
 };
+
+// Value-initialises every entry of a table of plain records, writing only
+// the entries that differ: a table nobody used stays unwritten, so a new
+// process does not bring the untouched pages of its world into memory.
+template <typename Table>
+void restore_table(Table& table) {
+  using Entry = typename Table::value_type;
+  static_assert(std::is_trivially_copyable_v<Entry>);
+  const Entry pristine{};
+  for (Entry& entry : table) {
+    if (std::memcmp(&entry, &pristine, sizeof entry) != 0) entry = pristine;
+  }
+}
 
 // Puts the world back to how a freshly started process has it: first the
 // simulator record (releasing every queued event) and the task ring, then

@@ -15,7 +15,7 @@ namespace {
 // Bumped each time a mote's serial port is initialised, that is at every
 // boot. Hardware state: it survives the reset of the component variables.
 std::array<uint32_t, VEXNODES> uart_generation{};
-const WorldReset clear_uart_generations{[] { uart_generation.fill(0); }};
+const WorldReset clear_uart_generations{[] { restore_table(uart_generation); }};
 }  // namespace
 
 namespace UARTNoCRCPacketM {

@@ -31,7 +31,7 @@ constexpr vex_time_t OUTPUT_RETRY_DELAY = 1600;
 // Bumped at every init of a mote, so that a retry scheduled in a previous
 // life of the mote does nothing. Survives the reset of component variables.
 std::array<uint32_t, VEXNODES> output_generation{};
-const WorldReset clear_output_generations{[] { output_generation.fill(0); }};
+const WorldReset clear_output_generations{[] { restore_table(output_generation); }};
 
 struct OutputRetryEvent final : event_t {
   uint32_t generation = 0;

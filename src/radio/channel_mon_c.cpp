@@ -78,7 +78,9 @@ std::array<SleepState, VEXNODES> sleep_of;
 
 // Whether fast mode is on is a setting of the run and stays.
 const WorldReset wake_everyone{[] {
-  for (SleepState& nap : sleep_of) nap = SleepState{};
+  for (SleepState& nap : sleep_of) {
+    if (nap.asleep || nap.parked || nap.next_sample != 0) nap = SleepState{};
+  }
   asleep_motes = 0;
 }};
 

@@ -88,7 +88,17 @@ void reset_tables() {
 // A new world has the simple model, with no links and no noise, until the
 // driver creates one.
 const WorldReset restore_model{[] {
-  reset_tables();
+  {
+    std::lock_guard<std::mutex> guard(radioConnectivityLock);
+    restore_table(radio_connectivity);
+    restore_table(radio_active);
+    restore_table(transmitting);
+    restore_table(radio_heard);
+    restore_table(radio_idle_state);
+    link_blocks.clear();
+    free_list = nullptr;
+    num_free_links = 0;
+  }
   model.kind = RfmKind::simple;
   noise_prob = 0.0;
   lossyFileName = "lossy.nss";

@@ -30,11 +30,13 @@ std::array<VEX_MsgPtr, VEXNODES> receive_ptr{};
 
 // Packets in flight went with the queue's events; forget what pointed at them.
 const WorldReset clear_packet_sim{[] {
-  packet_transmitting.fill(nullptr);
-  incoming.fill(nullptr);
-  for (auto& links : packet_connectivity) links.clear();
-  receive_buffer.fill(VEX_Msg{});
-  receive_ptr.fill(nullptr);
+  restore_table(packet_transmitting);
+  restore_table(incoming);
+  for (auto& links : packet_connectivity) {
+    if (!links.empty()) links.clear();
+  }
+  restore_table(receive_buffer);
+  restore_table(receive_ptr);
 }};
 
 constexpr int corrupted_bytes = 103;  // header, data and the first crc byte

@@ -13,10 +13,10 @@ std::array<uint8_t, VEXNODES> radioWaitingState{};
 
 namespace {
 const WorldReset clear_radio_hardware{[] {
-  spiByteEvents.fill(SpiByteHandle{});
-  channelMonEvents.fill(RadioEventHandle{});
-  radioTimingEvents.fill(RadioEventHandle{});
-  radioWaitingState.fill(0);
+  restore_table(spiByteEvents);
+  restore_table(channelMonEvents);
+  restore_table(radioTimingEvents);
+  restore_table(radioWaitingState);
 }};
 }  // namespace
 

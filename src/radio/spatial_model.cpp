@@ -11,7 +11,7 @@ spatial_model model;
 spatial_model* space = nullptr;
 
 const WorldReset clear_space{[] {
-  points.fill(point3D{});
+  restore_table(points);
   space = nullptr;
 }};
 
