@@ -8,6 +8,7 @@
 #include "kernel/driver.hpp"
 #include "kernel/pacing.hpp"
 #include "kernel/per_mote.hpp"
+#include "support/run.hpp"
 #include "support/world_test.hpp"
 
 namespace {
@@ -34,15 +35,14 @@ class Timers : public WorldTest {
     TimerM::set_fired_handler(0, note_fired<0>);
     TimerM::set_fired_handler(1, note_fired<1>);
     TimerM::set_fired_handler(2, note_fired<2>);
-    set_rate_value(1e12);
-    rate_checkpoint();
+    support::unpaced();
     TimerM::StdControl_init();
   }
   void TearDown() override {
     for (uint8_t id = 0; id < 3; ++id) TimerM::set_fired_handler(id, nullptr);
     WorldTest::TearDown();
   }
-  void run_until(vex_time_t t) { run_main_loop(t, {}); }
+  void run_until(vex_time_t t) { support::run_loop_until(t); }
   std::vector<vex_time_t> fire_times(int id) {
     std::vector<vex_time_t> times;
     for (auto& [which, when] : fired)

@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "support/call_at.hpp"
 #include "support/world_test.hpp"
 #include "kernel/mote_lifecycle.hpp"
 #include "kernel/scheduler.hpp"
@@ -19,14 +20,6 @@
 
 namespace {
 constexpr int kJammer = 9;  // a transmitter that is not a simulated mote
-
-struct Call final : event_t {
-  std::function<void()> call;
-  void handle(EventPtr self, VEX_state_t&) override {
-    call();
-    event_cleanup(std::move(self));
-  }
-};
 
 class ChannelMon : public WorldTest {
  protected:
@@ -46,11 +39,7 @@ class ChannelMon : public WorldTest {
   }
 
   static void at(vex_time_t time, std::function<void()> call) {
-    auto event = std::make_unique<Call>();
-    event->time = time;
-    event->mote = 0;
-    event->call = std::move(call);
-    vex_state.queue.insert_event(std::move(event));
+    support::call_at(time, 0, std::move(call));
   }
   static void jam(bool on) {
     rfm->stop_transmit(kJammer);

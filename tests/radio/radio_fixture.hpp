@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "support/call_at.hpp"
 #include "support/output.hpp"
 #include "support/run.hpp"
 #include "support/world_test.hpp"
@@ -24,15 +25,6 @@
 
 using support::count_of;
 using support::output_of;
-
-// Runs a function as a mote at a given time.
-struct CallEvent final : event_t {
-  std::function<void()> call;
-  void handle(EventPtr self, VEX_state_t&) override {
-    call();
-    event_cleanup(std::move(self));
-  }
-};
 
 class RadioTest : public WorldTest {
  protected:
@@ -99,11 +91,7 @@ class RadioTest : public WorldTest {
   }
 
   static void at(vex_time_t time, int mote, std::function<void()> call) {
-    auto event = std::make_unique<CallEvent>();
-    event->time = time;
-    event->mote = mote;
-    event->call = std::move(call);
-    vex_state.queue.insert_event(std::move(event));
+    support::call_at(time, mote, std::move(call));
   }
 
   // Sends `msg` from `mote` through the active-message layer at `time`.

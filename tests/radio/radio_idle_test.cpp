@@ -20,6 +20,7 @@
 #include "radio/connectivity.hpp"
 #include "radio/orla_high_speed_radio_m.hpp"
 #include "support/alloc_counter.hpp"
+#include "support/run.hpp"
 
 namespace {
 
@@ -34,8 +35,7 @@ void boot_idle_network(int motes) {
   testing::internal::CaptureStdout();
   for (int m = 0; m < motes; ++m) brelo_start_mote(static_cast<uint16_t>(m));
   testing::internal::GetCapturedStdout();
-  set_rate_value(1e12);
-  rate_checkpoint();
+  support::unpaced();
 }
 
 // Runs every event before `until`; returns how many ran.

@@ -13,6 +13,7 @@
 #include "radio/connectivity.hpp"
 #include "streams/remote_stream.hpp"
 #include "streams/ss_to_app.hpp"
+#include "support/run.hpp"
 
 namespace {
 struct Opened {
@@ -425,8 +426,7 @@ class RemoteStreamOverRadio : public WorldTest {
     radio_model_init();
     wire_components();
     SSToAppM::set_application({record_read, record_open});
-    set_rate_value(1e12);
-    rate_checkpoint();
+    support::unpaced();
     brelo_start_mote(1);
     brelo_start_mote(2);
   }
@@ -441,7 +441,7 @@ class RemoteStreamOverRadio : public WorldTest {
   // Runs the simulator for a virtual second; the tasks of the last event
   // run too, as its mote, before the test acts as another one.
   static void run_a_second() {
-    run_main_loop(vex_state.vex_time + TICKS_PER_SECOND, {});
+    support::run_loop_until(vex_state.vex_time + TICKS_PER_SECOND);
     VEXH_run_all_tasks();
   }
 };
