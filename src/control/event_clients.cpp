@@ -18,8 +18,8 @@
 #include "control/wire/socket_io.hpp"
 #include "kernel/dbg.hpp"
 #include "kernel/pacing.hpp"
-#include "kernel/signals.hpp"
 #include "kernel/schedule.hpp"
+#include "kernel/signals.hpp"
 #include "kernel/vex_state.hpp"
 #include "kernel/world.hpp"
 

@@ -18,7 +18,7 @@ std::unique_ptr<adc_model> selected;
 
 const WorldReset clear_adc_model{[] {
   std::lock_guard<std::mutex> guard(adcValuesLock);
-  for (auto& row : adcValues) row.fill(0);
+  for (auto& row : adcValues) restore_table(row);
   selected.reset();
 }};
 

@@ -13,9 +13,7 @@ std::array<ClockEmulation, VEXNODES> clock_emulation{};
 
 namespace {
 const WorldReset clear_clocks{[] { restore_table(clock_emulation); }};
-}  // namespace
 
-namespace {
 PerMote<HPLClock::Vars> hpl_clock;
 
 ClockEmulation& current_clock() { return clock_emulation[vex_state.current_node.load()]; }

@@ -192,8 +192,8 @@ result_t ChannelMon_startSymbolSearch() {
   vars().CM_state = IDLE_STATE;
   event_channel_mon_invalidate(mote);
   dbg(DBG_MEM, "malloc channel mon event.\n");
-  EventPtr event = event_channel_mon_create(mote, sim::now() + CHANNEL_MON_INTERVAL,
-                                            CHANNEL_MON_INTERVAL);
+  EventPtr event =
+      event_channel_mon_create(mote, sim::now() + CHANNEL_MON_INTERVAL, CHANNEL_MON_INTERVAL);
   static_cast<ChannelMonEvent&>(*event).generation = channelMonEvents[mote].arm();
   sim::schedule(std::move(event));
   return SUCCESS;

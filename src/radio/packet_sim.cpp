@@ -131,8 +131,7 @@ void SenderEvent::start_transmit(EventPtr self, VEX_state_t& state) {
     }
     copy->next = incoming[receiver];
     incoming[receiver] = copy.get();
-    sim::schedule(
-        event_receive_packet_create(receiver, sim::now() + air_time, std::move(copy)));
+    sim::schedule(event_receive_packet_create(receiver, sim::now() + air_time, std::move(copy)));
   }
   dbg(DBG_PACKET, "SIM_PACKET: Enqueueing send done.\n");
   stage = Stage::send_done;

@@ -13,8 +13,7 @@ namespace RadioTimingC {
 uint16_t RadioTiming_getTiming() {
   const int mote = vex_state.current_node.load();
   if (radioTimingEvents[mote].live) dbg(DBG_ERROR, "radioTIMING is in bad shape...");
-  EventPtr event =
-      event_radio_timing_create(mote, sim::now() + RADIO_TIMING_DELAY, 0);
+  EventPtr event = event_radio_timing_create(mote, sim::now() + RADIO_TIMING_DELAY, 0);
   static_cast<RadioTimingEvent&>(*event).generation = radioTimingEvents[mote].arm();
   sim::schedule(std::move(event));
   return 1;

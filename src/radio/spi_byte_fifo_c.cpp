@@ -49,8 +49,7 @@ result_t SpiByteFifo_send(uint8_t data) {
   v.spdr = data;
   v.radioState = RADIO_SENDING;
   PowerStateM::radioTxMode();
-  event_spi_byte_start(vex_state.current_node.load(),
-                       sim::now() + RADIO_TICKS_PER_EVENT);
+  event_spi_byte_start(vex_state.current_node.load(), sim::now() + RADIO_TICKS_PER_EVENT);
   return SUCCESS;
 }
 
@@ -94,8 +93,7 @@ result_t SpiByteFifo_rxMode() {
 }
 
 result_t SpiByteFifo_phaseShift() {
-  event_spi_byte_start(vex_state.current_node.load(),
-                       sim::now() + RADIO_TICKS_PER_EVENT + 50);
+  event_spi_byte_start(vex_state.current_node.load(), sim::now() + RADIO_TICKS_PER_EVENT + 50);
   return SUCCESS;
 }
 
