@@ -48,7 +48,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   if (size > kMaxInput) return 0;
   fuzz::world_reset(kMotes);
   fuzz::world_boot_all();
-  for (int slot = 0; slot < ctl::MAX_CLIENTS; ++slot) reset_batch(slot);
   const double rate_before = 1000.0;
   set_rate_value(rate_before);
 

@@ -3,12 +3,11 @@
 #include "app/wiring.hpp"
 #include "devices/adc_model.hpp"
 #include "kernel/client_events.hpp"
-#include "kernel/clock.hpp"
 #include "kernel/dbg.hpp"
 #include "kernel/mote_lifecycle.hpp"
-#include "kernel/per_mote.hpp"
 #include "kernel/scheduler.hpp"
 #include "kernel/vex_state.hpp"
+#include "kernel/world.hpp"
 #include "net/vex_msg.hpp"
 #include "radio/connectivity.hpp"
 
@@ -23,17 +22,13 @@ void world_reset(int motes) {
   dbg_set(DBG_NONE);
   dbg_suppress_stdout = true;
   set_client_event_sink(nullptr);
-  vex_state.reset();
-  VEXH_sched_init();
   // Only the world's motes ever run, so only theirs need clearing.
-  for (int mote = 0; mote < motes; ++mote) __quil_brelo_initialise(mote);
-  clock_emulation.fill(ClockEmulation{});
+  reset_world(motes);
   vex_state.num_nodes = static_cast<int16_t>(motes);
   create_radio_model(VARNIX_RADIO_MODEL_SIMPLE, nullptr);
   radio_model_init();
   create_adc_model(false);
   adc_model_init();
-  VEX_AM_GROUP = VEX_DEFAULT_AM_GROUP;
 }
 
 void world_boot_all() {

@@ -20,9 +20,11 @@
 #include "kernel/driver.hpp"
 #include "kernel/io_pins.hpp"
 #include "kernel/pacing.hpp"
+#include "kernel/schedule.hpp"
 #include "kernel/signals.hpp"
 #include "kernel/usage.hpp"
 #include "kernel/vex_state.hpp"
+#include "kernel/world.hpp"
 #include "radio/channel_mon_c.hpp"
 #include "radio/connectivity.hpp"
 #include "radio/packet_sim.hpp"
@@ -69,6 +71,8 @@ int main(int argc, char** argv) {
     case CommandLineError::bad_port:
       fail("SIM: Invalid control port: %s\n", parsed.error_text.c_str());
   }
+  // The one way a world starts; a new process has no mote state to clear.
+  reset_world(0);
   dbg_suppress_stdout = options.nodbgout;
   set_rate_value(options.rate);
   const int num_nodes = options.num_nodes;
@@ -147,7 +151,7 @@ int main(int argc, char** argv) {
   if (const char* stats = std::getenv("BRELO_STATS"); stats != nullptr && *stats != '\0') {
     std::fprintf(stderr, "brelo stats: events %llu pending %zu ticks %lld\n",
                  static_cast<unsigned long long>(vex_state.queue.handled_count()),
-                 vex_state.queue.size(), static_cast<long long>(vex_state.vex_time.load()));
+                 vex_state.queue.size(), static_cast<long long>(sim::now()));
   }
   return 0;
 }

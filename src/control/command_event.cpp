@@ -10,7 +10,9 @@
 #include "kernel/client_events.hpp"
 #include "kernel/dbg.hpp"
 #include "kernel/mote_lifecycle.hpp"
+#include "kernel/schedule.hpp"
 #include "kernel/vex_state.hpp"
+#include "kernel/world.hpp"
 #include "net/brelo_entry.hpp"
 
 namespace {
@@ -52,6 +54,13 @@ void reset_injection_buffers() {
   external_comm_msgs_.fill(VEX_Msg{});
 }
 
+namespace {
+const WorldReset clear_injection_buffers{[] {
+  restore_table(external_comm_buffers_);
+  restore_table(external_comm_msgs_);
+}};
+}  // namespace
+
 CommandEvent::CommandEvent(const ctl::GuiMsg& header, std::vector<uint8_t> payload)
     : msg(header), payLoad(std::move(payload)) {
   time = header.time;
@@ -66,7 +75,7 @@ CommandEvent::~CommandEvent() { --alive; }
 
 int CommandEvent::pending() { return alive.load(); }
 
-void CommandEvent::handle(EventPtr self, VEX_state_t& state) {
+void CommandEvent::handle(EventPtr self, VEX_state_t&) {
   dbg_clear(DBG_SIM, "SIM: Handling incoming command type %d for mote %d\n", msg.msgType,
             msg.moteID);
   const int length = static_cast<int>(payLoad.size());
@@ -93,7 +102,7 @@ void CommandEvent::handle(EventPtr self, VEX_state_t& state) {
       auto command = ctl::from_bytes<ctl::InterruptCommand>(payLoad);
       dbg_clear(DBG_TEMP, "\nSIM: Interrupt command, id: %i.\n\n", static_cast<int>(command.id));
       ctl::InterruptEvent echo{command.id};
-      sendVarnixEvent(ctl::NO_MOTE, ctl::AM_INTERRUPTEVENT, state.vex_time, &echo, sizeof echo);
+      sendVarnixEvent(ctl::NO_MOTE, ctl::AM_INTERRUPTEVENT, sim::now(), &echo, sizeof echo);
       break;
     }
     default:
@@ -111,6 +120,6 @@ bool enqueue_command_event(const ctl::GuiMsg& header, std::vector<uint8_t> paylo
   auto event = std::make_unique<CommandEvent>(header, std::move(payload));
   dbg_clear(DBG_SIM, "SIM: Enqueuing command event 0x%lx\n",
             static_cast<unsigned long>(reinterpret_cast<uintptr_t>(event.get())));
-  vex_state.queue.insert_event(std::move(event));
+  sim::schedule(std::move(event));
   return true;
 }

@@ -11,7 +11,9 @@
 #include "devices/adc_model.hpp"
 #include "kernel/dbg.hpp"
 #include "kernel/pacing.hpp"
+#include "kernel/schedule.hpp"
 #include "kernel/vex_state.hpp"
+#include "kernel/world.hpp"
 #include "radio/connectivity.hpp"
 
 namespace {
@@ -20,7 +22,7 @@ std::array<uint8_t, ctl::MAX_CLIENTS> batchState{};
 
 template <typename R>
 std::vector<uint8_t> reply(uint16_t type, const R& record) {
-  return ctl::build_frame(type, ctl::NO_MOTE, vex_state.vex_time, ctl::to_bytes(record));
+  return ctl::build_frame(type, ctl::NO_MOTE, sim::now(), ctl::to_bytes(record));
 }
 
 std::vector<uint8_t> resolve(uint16_t mote, std::span<const uint8_t> payload) {
@@ -59,6 +61,10 @@ std::vector<uint8_t> mote_count() {
 bool batch_open(int slot) { return batchState[slot] != 0; }
 
 void reset_batch(int slot) { batchState[slot] = 0; }
+
+namespace {
+const WorldReset clear_batches{[] { restore_table(batchState); }};
+}  // namespace
 
 std::optional<std::vector<uint8_t>> processCommand(int slot, const ctl::GuiMsg& msg,
                                                    std::span<const uint8_t> payload) {

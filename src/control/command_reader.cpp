@@ -10,6 +10,7 @@
 #include "control/wire/gui_msg.hpp"
 #include "control/wire/socket_io.hpp"
 #include "kernel/dbg.hpp"
+#include "kernel/schedule.hpp"
 #include "kernel/vex_state.hpp"
 
 namespace {
@@ -34,7 +35,7 @@ bool readVarnixCommand(int fd, int slot) {
             msg.moteID, static_cast<unsigned long long>(msg.time), msg.payLoadLen);
 
   // Commands never act in the past.
-  vex_time_t now = vex_state.vex_time;
+  vex_time_t now = sim::now();
   if (msg.time < now) msg.time = now;
 
   std::vector<uint8_t> payload(msg.payLoadLen);

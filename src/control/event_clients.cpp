@@ -18,8 +18,10 @@
 #include "control/wire/socket_io.hpp"
 #include "kernel/dbg.hpp"
 #include "kernel/pacing.hpp"
+#include "kernel/schedule.hpp"
 #include "kernel/signals.hpp"
 #include "kernel/vex_state.hpp"
+#include "kernel/world.hpp"
 
 static_assert(ctl::AM_DEBUGMSGEVENT == AM_DEBUGMSGEVENT);
 static_assert(sizeof(ctl::DebugMsgEvent) == DBG_CLIENT_LINE_SIZE);
@@ -124,13 +126,22 @@ void event_clients_close_all() {
 int event_client_count() { return connected.load(); }
 
 namespace {
+// Clients of a previous world are let go (the server, if one runs, is shut
+// down first). How long a client may stall is a setting and stays.
+const WorldReset forget_event_clients{[] {
+  event_clients_close_all();
+  event_clients_reset(false);
+}};
+}  // namespace
+
+namespace {
 std::vector<uint8_t> init_event_frame() {
   ctl::VarnixInitEvent init;
   init.numMotes = vex_state.num_nodes;
   init.radioModel = vex_state.radioModel;
   init.rate = static_cast<uint32_t>(get_sim_rate());  // the low 32 bits
   auto payload = ctl::encode_init_event(init);
-  return ctl::build_frame(ctl::AM_VARNIXINITEVENT, 0, vex_state.vex_time, payload);
+  return ctl::build_frame(ctl::AM_VARNIXINITEVENT, 0, sim::now(), payload);
 }
 }  // namespace
 

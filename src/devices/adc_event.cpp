@@ -7,12 +7,23 @@
 #include "devices/power_state_m.hpp"
 #include "kernel/client_events.hpp"
 #include "kernel/dbg.hpp"
+#include "kernel/schedule.hpp"
 #include "kernel/vex_state.hpp"
+#include "kernel/world.hpp"
 
 std::array<AdcEmulation, VEXNODES> adcEvents{};
 std::array<int8_t, VEXNODES> adcSamplingRates{};
 
 namespace {
+const WorldReset clear_converters{[] {
+  for (AdcEmulation& adc : adcEvents) {
+    if (adc.parked || adc.generation != 0 || adc.data.valid != 0 || adc.data.port != 0) {
+      adc = AdcEmulation{};
+    }
+  }
+  restore_table(adcSamplingRates);
+}};
+
 std::unique_ptr<AdcTickEvent> new_event(AdcEmulation& adc) {
   auto event = std::make_unique<AdcTickEvent>();
   dbg(DBG_MEM, "malloc adc tick event: 0x%x.\n", memory_label(*event));
@@ -41,13 +52,13 @@ void VEXH_adc_sample_port(uint8_t port) {
   dbg(DBG_ADC, "ADC: request for port %i\n", port);
   std::unique_ptr<AdcTickEvent> event = std::move(adc.parked);
   if (!event) event = new_event(adc);
-  event->time = vex_state.vex_time + adcSamplingRates[mote];
+  event->time = sim::now() + adcSamplingRates[mote];
   event->mote = mote;
   event->pause = 0;
   event->force = 0;
   adc.data.valid = 1;
   adc.data.port = port;
-  vex_state.queue.insert_event(std::move(event));
+  sim::schedule(std::move(event));
 }
 
 void VEXH_adc_sample_stop() { adcEvents[vex_state.current_node].data.valid = 0; }
@@ -57,7 +68,7 @@ void VEXH_adc_data_ready(uint16_t value) {
   HPLADCC::ADC_dataReady(value);
 }
 
-void AdcTickEvent::handle(EventPtr self, VEX_state_t& state) {
+void AdcTickEvent::handle(EventPtr self, VEX_state_t&) {
   const int m = mote;
   AdcEmulation& adc = adcEvents[m];
   if (generation != adc.generation) {
@@ -68,9 +79,9 @@ void AdcTickEvent::handle(EventPtr self, VEX_state_t& state) {
   // (the driver moving on to the next pending port) re-arms this very event.
   adc.parked.reset(static_cast<AdcTickEvent*>(self.release()));
   const uint8_t port = adc.data.port;
-  auto value = static_cast<uint16_t>(adc_model_read(m, port, state.vex_time));
+  auto value = static_cast<uint16_t>(adc_model_read(m, port, sim::now()));
   VEXH_adc_data_ready(value);
   // The port converted, even when the driver has since re-armed for another.
-  report(m, port, value, state.vex_time);
-  if (adc.data.valid && adc.parked) state.queue.insert_event(std::move(adc.parked));
+  report(m, port, value, sim::now());
+  if (adc.data.valid && adc.parked) sim::schedule(std::move(adc.parked));
 }

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "kernel/dbg.hpp"
+#include "kernel/world.hpp"
 
 namespace {
 // Readings of every port of every mote. Zero-filled at start; the generic
@@ -14,6 +15,12 @@ std::array<std::array<uint16_t, ADC_NUM_PORTS_PER_NODE>, VEXNODES> adcValues{};
 std::mutex adcValuesLock;
 
 std::unique_ptr<adc_model> selected;
+
+const WorldReset clear_adc_model{[] {
+  std::lock_guard<std::mutex> guard(adcValuesLock);
+  for (auto& row : adcValues) restore_table(row);
+  selected.reset();
+}};
 
 uint16_t random_reading() { return static_cast<uint16_t>(std::rand() & 0x3FF); }
 }  // namespace

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "kernel/dbg.hpp"
+#include "kernel/world.hpp"
 
 namespace {
 std::string local_filename;
@@ -129,3 +130,12 @@ void eeprom_close() {
   initialized = false;
   inverted = false;
 }
+
+namespace {
+const WorldReset close_store{[] {
+  eeprom_close();
+  local_filename.clear();
+  numMotes = 0;
+  moteSize = 0;
+}};
+}  // namespace

@@ -5,6 +5,7 @@
 #include "kernel/client_events.hpp"
 #include "kernel/dbg.hpp"
 #include "kernel/per_mote.hpp"
+#include "kernel/schedule.hpp"
 #include "kernel/vex_state.hpp"
 
 namespace LedsM {
@@ -14,7 +15,7 @@ PerMote<Vars> leds;
 void report(uint8_t state) {
   uint8_t event = state & 7;
   sendVarnixEvent(static_cast<uint16_t>(vex_state.current_node.load()), AM_LEDEVENT,
-                  vex_state.vex_time, &event, sizeof event);
+                  sim::now(), &event, sizeof event);
 }
 
 // Sets or clears one LED, reporting only a real change.

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "kernel/dbg.hpp"
+#include "kernel/schedule.hpp"
 #include "kernel/vex_state.hpp"
 
 namespace PowerStateM {
@@ -32,7 +33,7 @@ int bb_exec_count(int /*mote*/, int /*block*/) { return 0; }
 }
 
 int mote() { return vex_state.current_node.load(); }
-long long now() { return vex_state.vex_time.load(); }
+long long now() { return sim::now(); }
 
 void read_cycle_map() {
   FILE* file = std::fopen(cycle_map_file, "r");

@@ -7,10 +7,13 @@
 #include "kernel/per_mote.hpp"
 #include "kernel/timer_m.hpp"
 #include "kernel/vex_state.hpp"
+#include "kernel/world.hpp"
 
 std::array<ClockEmulation, VEXNODES> clock_emulation{};
 
 namespace {
+const WorldReset clear_clocks{[] { restore_table(clock_emulation); }};
+
 PerMote<HPLClock::Vars> hpl_clock;
 
 ClockEmulation& current_clock() { return clock_emulation[vex_state.current_node.load()]; }

@@ -4,9 +4,13 @@
 #include <cstdint>
 
 #include "kernel/dbg.hpp"
+#include "kernel/world.hpp"
 
 namespace {
 std::atomic<uint32_t> events_made{0};
+// A new world numbers its events from 1 again, so that its memory lines do
+// not depend on what ran before it in the same process.
+const WorldReset restart_labels{[] { events_made.store(0, std::memory_order_relaxed); }};
 }  // namespace
 
 event_t::event_t() : label(events_made.fetch_add(1, std::memory_order_relaxed) + 1) {}

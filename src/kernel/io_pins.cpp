@@ -2,8 +2,13 @@
 
 #include "kernel/dbg.hpp"
 #include "kernel/vex_state.hpp"
+#include "kernel/world.hpp"
 
 std::array<VEXH_pc_hardware_t, VEXNODES> VEXH_pc_hardware{};
+
+namespace {
+const WorldReset clear_pins{[] { restore_table(VEXH_pc_hardware); }};
+}  // namespace
 
 namespace {
 uint8_t& register_for(uint8_t port) {

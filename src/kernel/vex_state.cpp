@@ -1,5 +1,7 @@
 #include "kernel/vex_state.hpp"
 
+#include "kernel/world.hpp"
+
 VEX_state_t vex_state;
 uint16_t VEX_LOCAL_ADDRESS = 1;
 uint8_t VEX_AM_GROUP = VEX_DEFAULT_AM_GROUP;
@@ -9,11 +11,11 @@ void VEX_state_t::reset() {
   radio_kb_rate = 0;
   num_nodes = 0;
   current_node = 0;
-  node_state.fill(VEX_node_state_t{});
+  restore_table(node_state);
   queue.init(0);
   radioModel = VARNIX_RADIO_MODEL_SIMPLE;
-  moteOn.fill(false);
-  cancelBoot.fill(false);
+  restore_table(moteOn);
+  restore_table(cancelBoot);
   std::lock_guard<std::mutex> guard(pause_lock);
   paused = false;
 }

@@ -5,7 +5,9 @@
 
 #include "kernel/client_events.hpp"
 #include "kernel/dbg.hpp"
+#include "kernel/schedule.hpp"
 #include "kernel/vex_state.hpp"
+#include "kernel/world.hpp"
 #include "net/am_promiscuous.hpp"
 #include "net/brelo_entry.hpp"
 
@@ -13,6 +15,7 @@ namespace {
 // Bumped each time a mote's serial port is initialised, that is at every
 // boot. Hardware state: it survives the reset of the component variables.
 std::array<uint32_t, VEXNODES> uart_generation{};
+const WorldReset clear_uart_generations{[] { restore_table(uart_generation); }};
 }  // namespace
 
 namespace UARTNoCRCPacketM {
@@ -45,18 +48,16 @@ result_t Control_stop() {
 
 void VEXH_uart_send(VEX_MsgPtr msg) {
   const int mote = vex_state.current_node.load();
-  const vex_time_t now = vex_state.vex_time.load();
+  const vex_time_t now = sim::now();
   VEX_Msg sent = *msg;  // the UARTMsgSentEvent payload: the record as it left
   sendVarnixEvent(static_cast<uint16_t>(mote), AM_UARTMSGSENTEVENT, now, &sent, sizeof sent);
 
-  auto done = std::make_unique<UartSendDoneEvent>();
+  auto done = sim::make_event<UartSendDoneEvent>(mote, now + UART_SEND_DELAY);
   dbg(DBG_MEM, "malloc uart send done data event.\n");
-  done->time = now + UART_SEND_DELAY;
-  done->mote = mote;
   done->msg = msg;
   done->success = 1;
   done->generation = uart_generation[mote];
-  vex_state.queue.insert_event(std::move(done));
+  sim::schedule(std::move(done));
   dbg(DBG_UART, "Enqueueing uart_send_event at %s for mote %i", currentTime(), mote);
 }
 

@@ -15,7 +15,9 @@
 #include "devices/leds_m.hpp"
 #include "kernel/dbg.hpp"
 #include "kernel/event.hpp"
+#include "kernel/schedule.hpp"
 #include "kernel/vex_state.hpp"
+#include "kernel/world.hpp"
 #include "net/am_promiscuous.hpp"
 #include "query/pellund_m.hpp"
 #include "streams/ss_to_app.hpp"
@@ -29,6 +31,7 @@ constexpr vex_time_t OUTPUT_RETRY_DELAY = 1600;
 // Bumped at every init of a mote, so that a retry scheduled in a previous
 // life of the mote does nothing. Survives the reset of component variables.
 std::array<uint32_t, VEXNODES> output_generation{};
+const WorldReset clear_output_generations{[] { restore_table(output_generation); }};
 
 struct OutputRetryEvent final : event_t {
   uint32_t generation = 0;
@@ -44,11 +47,9 @@ void arm_retry() {
   if (v.retry_armed) return;
   v.retry_armed = true;
   const int mote = vex_state.current_node.load();
-  auto retry = std::make_unique<OutputRetryEvent>();
-  retry->time = vex_state.vex_time + OUTPUT_RETRY_DELAY;
-  retry->mote = mote;
+  auto retry = sim::make_event<OutputRetryEvent>(mote, sim::now() + OUTPUT_RETRY_DELAY);
   retry->generation = output_generation[mote];
-  vex_state.queue.insert_event(std::move(retry));
+  sim::schedule(std::move(retry));
 }
 
 // Hands the oldest waiting result to the serial port if none is in flight.

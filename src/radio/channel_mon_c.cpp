@@ -7,7 +7,9 @@
 #include "devices/random_lfsr.hpp"
 #include "kernel/dbg.hpp"
 #include "kernel/per_mote.hpp"
+#include "kernel/schedule.hpp"
 #include "kernel/vex_state.hpp"
+#include "kernel/world.hpp"
 #include "radio/connectivity.hpp"
 #include "radio/orla_high_speed_radio_m.hpp"
 #include "radio/radio_hardware.hpp"
@@ -74,6 +76,14 @@ bool lazy = false;
 int asleep_motes = 0;
 std::array<SleepState, VEXNODES> sleep_of;
 
+// Whether fast mode is on is a setting of the run and stays.
+const WorldReset wake_everyone{[] {
+  for (SleepState& nap : sleep_of) {
+    if (nap.asleep || nap.parked || nap.next_sample != 0) nap = SleepState{};
+  }
+  asleep_motes = 0;
+}};
+
 constexpr int64_t NO_CHECK = -1;
 
 // Samples from the next one up to and including the one that runs the idle
@@ -134,7 +144,7 @@ void fall_asleep(int mote, EventPtr event, vex_time_t next_sample) {
     nap.parked = std::move(event);
   } else {
     event->time = next_sample + (check - 1) * CHANNEL_MON_INTERVAL;
-    vex_state.queue.insert_event(std::move(event));
+    sim::schedule(std::move(event));
   }
 }
 
@@ -155,14 +165,14 @@ void wake(int mote, vex_time_t now) {
     static_cast<ChannelMonEvent&>(*event).generation = channelMonEvents[mote].arm();
   }
   event->time = nap.next_sample;
-  vex_state.queue.insert_event(std::move(event));
+  sim::schedule(std::move(event));
 }
 
 // Before the running mote's monitor changes state: its samples so far,
 // including one due this very tick (see wake).
 void settle_running_mote() {
   if (asleep_motes == 0) return;
-  catch_up(vex_state.current_node.load(), vex_state.vex_time.load() + 1);
+  catch_up(vex_state.current_node.load(), sim::now() + 1);
 }
 }  // namespace
 
@@ -182,10 +192,10 @@ result_t ChannelMon_startSymbolSearch() {
   vars().CM_state = IDLE_STATE;
   event_channel_mon_invalidate(mote);
   dbg(DBG_MEM, "malloc channel mon event.\n");
-  EventPtr event = event_channel_mon_create(mote, vex_state.vex_time.load() + CHANNEL_MON_INTERVAL,
-                                            CHANNEL_MON_INTERVAL);
+  EventPtr event =
+      event_channel_mon_create(mote, sim::now() + CHANNEL_MON_INTERVAL, CHANNEL_MON_INTERVAL);
   static_cast<ChannelMonEvent&>(*event).generation = channelMonEvents[mote].arm();
-  vex_state.queue.insert_event(std::move(event));
+  sim::schedule(std::move(event));
   return SUCCESS;
 }
 
@@ -232,11 +242,9 @@ void SIG_OUTPUT_COMPARE2B_signal() {
 }  // namespace ChannelMonC
 
 EventPtr event_channel_mon_create(int mote, vex_time_t time, int interval) {
-  auto event = std::make_unique<ChannelMonEvent>();
+  auto event = sim::make_event<ChannelMonEvent>(mote, time);
   dbg(DBG_MEM, "malloc Channel Mon event data.\n");
   event->interval = interval;
-  event->time = time;
-  event->mote = mote;
   event->cleanup = EventCleanup::total;
   return event;
 }
@@ -246,7 +254,7 @@ void event_channel_mon_invalidate(int mote) {
   ChannelMonSleep::forget(mote);
 }
 
-void ChannelMonEvent::handle(EventPtr self, VEX_state_t& state) {
+void ChannelMonEvent::handle(EventPtr self, VEX_state_t&) {
   if (!channelMonEvents[mote].is_live(generation)) {
     dbg(DBG_RADIO, "RADIO: invalid Channel Mon event for mote %i at %lli discarded.\n", mote,
         static_cast<long long>(time));
@@ -270,7 +278,7 @@ void ChannelMonEvent::handle(EventPtr self, VEX_state_t& state) {
     ChannelMonC::fall_asleep(mote, std::move(self), time);
     return;
   }
-  state.queue.insert_event(std::move(self));
+  sim::schedule(std::move(self));
   ChannelMonC::SIG_OUTPUT_COMPARE2B_signal();
 }
 
@@ -290,14 +298,14 @@ void forget(int mote) {
 
 void catch_up_all() {
   if (asleep_motes == 0) return;
-  const vex_time_t now = vex_state.vex_time.load();
+  const vex_time_t now = sim::now();
   const int motes = vex_state.num_nodes;
   for (int m = 0; m < motes; ++m) ChannelMonC::catch_up(m, now + 1);
 }
 
 void wake_sleeping_monitors() {
   if (asleep_motes == 0) return;
-  const vex_time_t now = vex_state.vex_time.load();
+  const vex_time_t now = sim::now();
   const int motes = vex_state.num_nodes;
   for (int m = 0; m < motes && asleep_motes > 0; ++m) {
     if (sleep_of[m].asleep && vex_state.moteOn[m]) ChannelMonC::wake(m, now);

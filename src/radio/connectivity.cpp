@@ -6,6 +6,7 @@
 
 #include "kernel/dbg.hpp"
 #include "kernel/vex_state.hpp"
+#include "kernel/world.hpp"
 #include "radio/channel_mon_c.hpp"
 
 std::array<link_t*, VEXNODES> radio_connectivity{};
@@ -83,6 +84,25 @@ void reset_tables() {
   free_list = nullptr;
   num_free_links = 0;
 }
+
+// A new world has the simple model, with no links and no noise, until the
+// driver creates one.
+const WorldReset restore_model{[] {
+  {
+    std::lock_guard<std::mutex> guard(radioConnectivityLock);
+    restore_table(radio_connectivity);
+    restore_table(radio_active);
+    restore_table(transmitting);
+    restore_table(radio_heard);
+    restore_table(radio_idle_state);
+    link_blocks.clear();
+    free_list = nullptr;
+    num_free_links = 0;
+  }
+  model.kind = RfmKind::simple;
+  noise_prob = 0.0;
+  lossyFileName = "lossy.nss";
+}};
 
 double draw_probability() { return (std::rand() % 100000) / 100000.0; }
 

@@ -7,6 +7,7 @@
 #include "kernel/client_events.hpp"
 #include "kernel/dbg.hpp"
 #include "kernel/per_mote.hpp"
+#include "kernel/schedule.hpp"
 #include "kernel/scheduler.hpp"
 #include "kernel/vex_state.hpp"
 #include "radio/channel_mon_c.hpp"
@@ -58,7 +59,7 @@ void packetSent() {
     VEX_Msg sent = *msg;  // the RadioMsgSentEvent payload
     sent.crc = 1;
     sendVarnixEvent(static_cast<uint16_t>(vex_state.current_node.load()), AM_RADIOMSGSENTEVENT,
-                    vex_state.vex_time.load(), &sent, sizeof sent);
+                    sim::now(), &sent, sizeof sent);
   }
   if (upper.send_done != nullptr) upper.send_done(msg, SUCCESS);
 }

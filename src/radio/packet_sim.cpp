@@ -5,7 +5,9 @@
 #include <utility>
 
 #include "kernel/dbg.hpp"
+#include "kernel/schedule.hpp"
 #include "kernel/vex_state.hpp"
+#include "kernel/world.hpp"
 
 int byteTransmitTime = 1664;
 int preambleLength = 20;
@@ -25,6 +27,17 @@ PacketSim::UpperHandlers upper;
 // to use next, as with the bit-level radio, so it may keep what it got.
 std::array<VEX_Msg, VEXNODES> receive_buffer{};
 std::array<VEX_MsgPtr, VEXNODES> receive_ptr{};
+
+// Packets in flight went with the queue's events; forget what pointed at them.
+const WorldReset clear_packet_sim{[] {
+  restore_table(packet_transmitting);
+  restore_table(incoming);
+  for (auto& links : packet_connectivity) {
+    if (!links.empty()) links.clear();
+  }
+  restore_table(receive_buffer);
+  restore_table(receive_ptr);
+}};
 
 constexpr int corrupted_bytes = 103;  // header, data and the first crc byte
 
@@ -47,10 +60,7 @@ void unlink(int mote, PacketCopy* copy) {
 struct SenderEvent final : event_t {
   enum class Stage : uint8_t { backoff, start_transmit, send_done } stage;
 
-  SenderEvent(int m, vex_time_t t, Stage s) : stage(s) {
-    mote = m;
-    time = t;
-  }
+  explicit SenderEvent(Stage s) : stage(s) {}
   void handle(EventPtr self, VEX_state_t& state) override;
 
   void backoff(EventPtr self, VEX_state_t& state);
@@ -61,10 +71,7 @@ struct SenderEvent final : event_t {
 struct ReceiveEvent final : event_t {
   std::unique_ptr<PacketCopy> copy;
 
-  ReceiveEvent(int m, vex_time_t t, std::unique_ptr<PacketCopy> c) : copy(std::move(c)) {
-    mote = m;
-    time = t;
-  }
+  explicit ReceiveEvent(std::unique_ptr<PacketCopy> c) : copy(std::move(c)) {}
   ~ReceiveEvent() override {
     if (copy) unlink(mote, copy.get());
   }
@@ -84,16 +91,16 @@ void SenderEvent::handle(EventPtr self, VEX_state_t& state) {
   }
 }
 
-void SenderEvent::backoff(EventPtr self, VEX_state_t& state) {
+void SenderEvent::backoff(EventPtr self, VEX_state_t&) {
   if (incoming[mote] != nullptr) {
     vex_time_t delay = random_backoff();
-    time = state.vex_time + delay;
+    time = sim::now() + delay;
     dbg(DBG_PACKET, "SIM_PACKET: Backoff more: %i.\n", static_cast<int>(delay));
   } else {
     stage = Stage::start_transmit;
-    time = state.vex_time + txChangeLatency;
+    time = sim::now() + txChangeLatency;
   }
-  state.queue.insert_event(std::move(self));
+  sim::schedule(std::move(self));
 }
 
 void SenderEvent::start_transmit(EventPtr self, VEX_state_t& state) {
@@ -124,13 +131,12 @@ void SenderEvent::start_transmit(EventPtr self, VEX_state_t& state) {
     }
     copy->next = incoming[receiver];
     incoming[receiver] = copy.get();
-    state.queue.insert_event(
-        event_receive_packet_create(receiver, state.vex_time + air_time, std::move(copy)));
+    sim::schedule(event_receive_packet_create(receiver, sim::now() + air_time, std::move(copy)));
   }
   dbg(DBG_PACKET, "SIM_PACKET: Enqueueing send done.\n");
   stage = Stage::send_done;
-  time = state.vex_time + air_time;
-  state.queue.insert_event(std::move(self));
+  time = sim::now() + air_time;
+  sim::schedule(std::move(self));
 }
 
 void SenderEvent::send_done(EventPtr self, VEX_state_t&) {
@@ -162,16 +168,16 @@ vex_time_t packet_air_time(uint8_t length) {
 }
 
 EventPtr event_backoff_create(int mote, vex_time_t time) {
-  return std::make_unique<SenderEvent>(mote, time, SenderEvent::Stage::backoff);
+  return sim::make_event<SenderEvent>(mote, time, SenderEvent::Stage::backoff);
 }
 EventPtr event_start_transmit_create(int mote, vex_time_t time) {
-  return std::make_unique<SenderEvent>(mote, time, SenderEvent::Stage::start_transmit);
+  return sim::make_event<SenderEvent>(mote, time, SenderEvent::Stage::start_transmit);
 }
 EventPtr event_receive_packet_create(int mote, vex_time_t time, std::unique_ptr<PacketCopy> copy) {
-  return std::make_unique<ReceiveEvent>(mote, time, std::move(copy));
+  return sim::make_event<ReceiveEvent>(mote, time, std::move(copy));
 }
 EventPtr event_send_packet_done_create(int mote, vex_time_t time) {
-  return std::make_unique<SenderEvent>(mote, time, SenderEvent::Stage::send_done);
+  return sim::make_event<SenderEvent>(mote, time, SenderEvent::Stage::send_done);
 }
 
 void corruptPacket(VEX_Msg& msg) {
@@ -200,7 +206,7 @@ result_t send(VEX_MsgPtr msg) {
   int mote = vex_state.current_node;
   if (msg == nullptr || packet_transmitting[mote] != nullptr) return FAIL;
   packet_transmitting[mote] = msg;
-  vex_state.queue.insert_event(event_backoff_create(mote, vex_state.vex_time + random_backoff()));
+  sim::schedule(event_backoff_create(mote, sim::now() + random_backoff()));
   return SUCCESS;
 }
 }  // namespace PacketSim

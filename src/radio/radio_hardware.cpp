@@ -2,6 +2,7 @@
 
 #include "kernel/dbg.hpp"
 #include "kernel/vex_state.hpp"
+#include "kernel/world.hpp"
 #include "radio/channel_mon_c.hpp"
 #include "radio/connectivity.hpp"
 
@@ -9,6 +10,15 @@ std::array<SpiByteHandle, VEXNODES> spiByteEvents{};
 std::array<RadioEventHandle, VEXNODES> channelMonEvents{};
 std::array<RadioEventHandle, VEXNODES> radioTimingEvents{};
 std::array<uint8_t, VEXNODES> radioWaitingState{};
+
+namespace {
+const WorldReset clear_radio_hardware{[] {
+  restore_table(spiByteEvents);
+  restore_table(channelMonEvents);
+  restore_table(radioTimingEvents);
+  restore_table(radioWaitingState);
+}};
+}  // namespace
 
 void VEXH_rfm_tx_bit(uint8_t bit) {
   const int mote = vex_state.current_node.load();

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "kernel/dbg.hpp"
+#include "kernel/schedule.hpp"
 #include "kernel/vex_state.hpp"
 #include "radio/orla_high_speed_radio_m.hpp"
 #include "radio/radio_hardware.hpp"
@@ -12,29 +13,26 @@ namespace RadioTimingC {
 uint16_t RadioTiming_getTiming() {
   const int mote = vex_state.current_node.load();
   if (radioTimingEvents[mote].live) dbg(DBG_ERROR, "radioTIMING is in bad shape...");
-  EventPtr event =
-      event_radio_timing_create(mote, vex_state.vex_time.load() + RADIO_TIMING_DELAY, 0);
+  EventPtr event = event_radio_timing_create(mote, sim::now() + RADIO_TIMING_DELAY, 0);
   static_cast<RadioTimingEvent&>(*event).generation = radioTimingEvents[mote].arm();
-  vex_state.queue.insert_event(std::move(event));
+  sim::schedule(std::move(event));
   return 1;
 }
 
-uint16_t RadioTiming_currentTime() { return static_cast<uint16_t>(vex_state.vex_time.load()); }
+uint16_t RadioTiming_currentTime() { return static_cast<uint16_t>(sim::now()); }
 }  // namespace RadioTimingC
 
 EventPtr event_radio_timing_create(int mote, vex_time_t time, int interval) {
-  auto event = std::make_unique<RadioTimingEvent>();
+  auto event = sim::make_event<RadioTimingEvent>(mote, time);
   dbg(DBG_MEM, "malloc radio timing event data.\n");
   event->interval = interval;
-  event->time = time;
-  event->mote = mote;
   event->cleanup = EventCleanup::total;
   return event;
 }
 
 void event_radio_timing_invalidate(int mote) { radioTimingEvents[mote].invalidate(); }
 
-void RadioTimingEvent::handle(EventPtr self, VEX_state_t& state) {
+void RadioTimingEvent::handle(EventPtr self, VEX_state_t&) {
   RadioEventHandle& timing = radioTimingEvents[mote];
   if (!timing.is_live(generation)) {
     dbg(DBG_RADIO, "RADIO: invalid radio timing event for mote %i at %lli discarded.\n", mote,
@@ -50,9 +48,9 @@ void RadioTimingEvent::handle(EventPtr self, VEX_state_t& state) {
   timing.invalidate();
   time += interval;
   const int waiting_mote = mote;
-  state.queue.insert_event(std::move(self));
+  sim::schedule(std::move(self));
 
   radioWaitingState[waiting_mote] = 2;
-  event_spi_byte_start(waiting_mote, state.vex_time + RADIO_TIMING_CLOCK_DELAY);
+  event_spi_byte_start(waiting_mote, sim::now() + RADIO_TIMING_CLOCK_DELAY);
   OrlaHighSpeedRadioM::finishedTiming();
 }

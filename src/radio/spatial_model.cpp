@@ -2,11 +2,18 @@
 
 #include <cstdlib>
 
+#include "kernel/world.hpp"
+
 std::array<point3D, VEXNODES> points{};
 
 namespace {
 spatial_model model;
 spatial_model* space = nullptr;
+
+const WorldReset clear_space{[] {
+  restore_table(points);
+  space = nullptr;
+}};
 
 double coordinate() { return static_cast<double>(std::rand() % 1000); }
 }  // namespace

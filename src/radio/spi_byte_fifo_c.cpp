@@ -6,6 +6,7 @@
 #include "kernel/dbg.hpp"
 #include "kernel/io_pins.hpp"
 #include "kernel/per_mote.hpp"
+#include "kernel/schedule.hpp"
 #include "kernel/vex_state.hpp"
 #include "radio/connectivity.hpp"
 #include "radio/orla_high_speed_radio_m.hpp"
@@ -48,8 +49,7 @@ result_t SpiByteFifo_send(uint8_t data) {
   v.spdr = data;
   v.radioState = RADIO_SENDING;
   PowerStateM::radioTxMode();
-  event_spi_byte_start(vex_state.current_node.load(),
-                       vex_state.vex_time.load() + RADIO_TICKS_PER_EVENT);
+  event_spi_byte_start(vex_state.current_node.load(), sim::now() + RADIO_TICKS_PER_EVENT);
   return SUCCESS;
 }
 
@@ -93,8 +93,7 @@ result_t SpiByteFifo_rxMode() {
 }
 
 result_t SpiByteFifo_phaseShift() {
-  event_spi_byte_start(vex_state.current_node.load(),
-                       vex_state.vex_time.load() + RADIO_TICKS_PER_EVENT + 50);
+  event_spi_byte_start(vex_state.current_node.load(), sim::now() + RADIO_TICKS_PER_EVENT + 50);
   return SUCCESS;
 }
 
@@ -108,12 +107,10 @@ void SIG_SPI_signal() {
 }  // namespace SpiByteFifoC
 
 EventPtr event_spi_byte_create(int mote, vex_time_t time, int interval, int count) {
-  auto event = std::make_unique<SpiByteEvent>();
+  auto event = sim::make_event<SpiByteEvent>(mote, time);
   dbg(DBG_MEM, "malloc Spi Byte event data.\n");
   event->interval = interval;
   event->count = count;
-  event->time = time;
-  event->mote = mote;
   event->force = 1;
   event->cleanup = EventCleanup::total;
   return event;
@@ -125,7 +122,7 @@ void event_spi_byte_start(int mote, vex_time_t time) {
   SpiByteHandle& clock = spiByteEvents[mote];
   static_cast<SpiByteEvent&>(*event).generation = clock.arm();
   clock.time = time;
-  vex_state.queue.insert_event(std::move(event));
+  sim::schedule(std::move(event));
 }
 
 void event_spi_byte_invalidate(int mote) { spiByteEvents[mote].invalidate(); }
@@ -175,7 +172,7 @@ void SpiByteEvent::handle(EventPtr self, VEX_state_t& state) {
       uint8_t bit = static_cast<uint8_t>(v.spdr >> 7);
       VEXH_rfm_tx_bit(bit);
       v.spdr = static_cast<uint8_t>(v.spdr << 1);
-      if (bit == 1) wake_waiting_receivers(mote, state.vex_time);
+      if (bit == 1) wake_waiting_receivers(mote, sim::now());
       break;
     }
     default:
@@ -189,5 +186,5 @@ void SpiByteEvent::handle(EventPtr self, VEX_state_t& state) {
   // The byte boundary may have superseded or ended this very clock; it is
   // queued all the same and discarded (or winds down) when it comes up.
   if (clock.is_live(generation)) clock.time = time;
-  state.queue.insert_event(std::move(self));
+  sim::schedule(std::move(self));
 }

@@ -21,6 +21,8 @@
 #include "kernel/dbg.hpp"
 #include "kernel/scheduler.hpp"
 #include "kernel/vex_state.hpp"
+#include "support/run.hpp"
+#include "support/world_test.hpp"
 
 namespace control_test {
 
@@ -100,33 +102,23 @@ inline std::vector<ReceivedFrame> frames_in(const std::vector<uint8_t>& bytes) {
   return frames;
 }
 
-class ControlTest : public ::testing::Test {
+// A fresh world of 10 motes whose client events go to the event clients.
+class ControlTest : public WorldTest {
  protected:
   void SetUp() override {
-    vex_state.reset();
-    VEXH_sched_init();
+    WorldTest::SetUp();
     vex_state.num_nodes = 10;
-    vex_state.vex_time = 0;
-    dbg_set(DBG_NONE);
-    event_clients_reset(false);
     event_clients_enable(true);
     set_client_event_sink(send_event_to_clients);
     set_client_stall_timeout(std::chrono::milliseconds(200));
-    reset_injection_buffers();
-    for (int slot = 0; slot < ctl::MAX_CLIENTS; ++slot) reset_batch(slot);
   }
   void TearDown() override {
-    set_client_event_sink(nullptr);
-    event_clients_close_all();
-    event_clients_reset(false);
     set_injection_entry_points(default_injection_entry_points());
     set_client_stall_timeout(std::chrono::milliseconds(5000));
-    dbg_set(DBG_NONE);
-    vex_state.reset();
+    // Closes the clients' sockets and puts their state back.
+    WorldTest::TearDown();
   }
-  void run_events() {
-    while (vex_state.queue.handle_next_event(vex_state)) VEXH_run_all_tasks();
-  }
+  void run_events() { support::run_all(); }
 };
 
 }  // namespace control_test

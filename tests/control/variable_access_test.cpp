@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "../kernel/kernel_fixture.hpp"
+#include "support/world_test.hpp"
 #include "app/wiring.hpp"
 #include "control/variable_table.hpp"
 #include "devices/leds_m.hpp"
@@ -17,15 +17,15 @@
 #include "streams/ss_to_app.hpp"
 
 namespace {
-class VariableAccessTest : public KernelTest {
+class VariableAccessTest : public WorldTest {
  protected:
   void SetUp() override {
-    KernelTest::SetUp();
+    WorldTest::SetUp();
     set_variable_read_wait(std::chrono::milliseconds(2000));
   }
   void TearDown() override {
     set_variable_read_wait(std::chrono::milliseconds(20));
-    KernelTest::TearDown();
+    WorldTest::TearDown();
   }
 
   static uint32_t resolve(int mote, const char* name, uint32_t* length = nullptr) {

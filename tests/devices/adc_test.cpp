@@ -13,9 +13,13 @@
 #include "devices/power_state_m.hpp"
 #include "kernel/per_mote.hpp"
 #include "kernel/scheduler.hpp"
-#include "../kernel/kernel_fixture.hpp"
+#include "support/output.hpp"
+#include "support/run.hpp"
+#include "support/world_test.hpp"
 
 namespace {
+using support::output_of;
+
 constexpr int kMote = 3;
 
 std::vector<uint16_t> random_readings(unsigned seed, int n) {
@@ -25,20 +29,10 @@ std::vector<uint16_t> random_readings(unsigned seed, int n) {
   return values;
 }
 
-template <typename F>
-std::string output_of(VEX_dbg_mode modes, F&& action) {
-  dbg_set(modes);
-  testing::internal::CaptureStdout();
-  action();
-  std::string text = testing::internal::GetCapturedStdout();
-  dbg_set(DBG_NONE);
-  return text;
-}
-
-class AdcModel : public KernelTest {
+class AdcModel : public WorldTest {
  protected:
   void SetUp() override {
-    KernelTest::SetUp();
+    WorldTest::SetUp();
     vex_state.current_node = kMote;
   }
 };
@@ -66,10 +60,10 @@ void record_event(uint16_t mote, uint16_t type, vex_time_t time, const void* pay
   client_events.push_back({mote, type, time, {bytes, bytes + length}});
 }
 
-class Converter : public KernelTest {
+class Converter : public WorldTest {
  protected:
   void SetUp() override {
-    KernelTest::SetUp();
+    WorldTest::SetUp();
     readings.clear();
     client_events.clear();
     refuse_next = SUCCESS;
@@ -80,7 +74,6 @@ class Converter : public KernelTest {
     vex_state.current_node = kMote;
     VEX_LOCAL_ADDRESS = kMote;
     vex_state.vex_time = 5000;
-    __quil_brelo_initialise(kMote);
     for (uint8_t port = 0; port < ADCM::REQUEST_PORTS; ++port) {
       ADCM::set_data_ready_handler(port, nullptr);
     }
@@ -95,12 +88,9 @@ class Converter : public KernelTest {
       ADCM::set_data_ready_handler(port, nullptr);
     }
     PowerStateM::reset_for_tests();
-    KernelTest::TearDown();
+    WorldTest::TearDown();
   }
-  // Runs every queued event and the tasks it posts.
-  static void run_events() {
-    while (vex_state.queue.handle_next_event(vex_state)) VEXH_run_all_tasks();
-  }
+  static void run_events() { support::run_all(); }
   static std::vector<int> ports_read() {
     std::vector<int> ports;
     for (auto& r : readings) ports.push_back(std::get<0>(r));

@@ -11,7 +11,7 @@
 #include "devices/power_state_m.hpp"
 #include "devices/random_lfsr.hpp"
 #include "kernel/per_mote.hpp"
-#include "../kernel/kernel_fixture.hpp"
+#include "support/world_test.hpp"
 
 namespace {
 std::vector<uint8_t> led_events;
@@ -21,10 +21,10 @@ void record_led(uint16_t, uint16_t type, vex_time_t, const void* payload, std::s
   led_events.push_back(*static_cast<const uint8_t*>(payload));
 }
 
-class Leds : public KernelTest {
+class Leds : public WorldTest {
  protected:
   void SetUp() override {
-    KernelTest::SetUp();
+    WorldTest::SetUp();
     led_events.clear();
     vex_state.current_node = 2;
     __quil_brelo_initialise(2);
@@ -33,7 +33,7 @@ class Leds : public KernelTest {
   }
   void TearDown() override {
     PowerStateM::reset_for_tests();
-    KernelTest::TearDown();
+    WorldTest::TearDown();
   }
 };
 }  // namespace
@@ -87,7 +87,7 @@ TEST_F(Leds, ASecondProfilingInitIsRefused) {
   EXPECT_FALSE(PowerStateM::power_on());
 }
 
-using Random = KernelTest;
+using Random = WorldTest;
 
 TEST_F(Random, SeedAndSequenceFollowTheAddress) {
   vex_state.current_node = 0;

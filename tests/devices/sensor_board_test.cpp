@@ -20,9 +20,13 @@
 #include "kernel/per_mote.hpp"
 #include "kernel/scheduler.hpp"
 #include "kernel/timer_m.hpp"
-#include "../kernel/kernel_fixture.hpp"
+#include "support/output.hpp"
+#include "support/run.hpp"
+#include "support/world_test.hpp"
 
 namespace {
+using support::output_of;
+
 constexpr uint16_t kMote = 1;
 constexpr vex_time_t kCount = 3906;  // ticks per timer count
 
@@ -59,30 +63,17 @@ result_t board_start() {
   return rcombine(r, MicM::StdControl_start());
 }
 
-template <typename F>
-std::string output_of(VEX_dbg_mode modes, F&& action) {
-  dbg_set(modes);
-  testing::internal::CaptureStdout();
-  action();
-  std::string text = testing::internal::GetCapturedStdout();
-  dbg_set(DBG_NONE);
-  return text;
-}
-
-class SensorBoard : public KernelTest {
+class SensorBoard : public WorldTest {
  protected:
   void SetUp() override {
-    KernelTest::SetUp();
+    WorldTest::SetUp();
     got.clear();
-    clock_emulation.fill(ClockEmulation{});
-    VEXH_pc_hardware.fill(VEXH_pc_hardware_t{});
     create_adc_model(false);
     adc_model_init();
     PhotoTempM::set_external_handlers(take<'L'>, take<'T'>);
     MagM::set_data_ready_handlers(take<'X'>, take<'Y'>);
     TimerM::set_fired_handler(TIMER_PHOTO_TEMP, PhotoTempM::Timer_fired);
-    set_rate_value(1e12);
-    rate_checkpoint();
+    support::unpaced();
     vex_state.num_nodes = 2;
     set_app_entry_points({board_init, board_start, nullptr});
     brelo_start_mote(kMote);
@@ -91,9 +82,9 @@ class SensorBoard : public KernelTest {
     PhotoTempM::set_external_handlers(nullptr, nullptr);
     MagM::set_data_ready_handlers(nullptr, nullptr);
     TimerM::set_fired_handler(TIMER_PHOTO_TEMP, nullptr);
-    KernelTest::TearDown();
+    WorldTest::TearDown();
   }
-  static void run_for(vex_time_t ticks) { run_main_loop(vex_state.vex_time + ticks, {}); }
+  static void run_for(vex_time_t ticks) { support::run_loop_until(vex_state.vex_time + ticks); }
 };
 }  // namespace
 

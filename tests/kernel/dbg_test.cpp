@@ -5,7 +5,7 @@
 
 #include "kernel/client_events.hpp"
 #include "kernel/dbg.hpp"
-#include "kernel_fixture.hpp"
+#include "support/world_test.hpp"
 
 using testing::internal::CaptureStderr;
 using testing::internal::CaptureStdout;
@@ -13,7 +13,7 @@ using testing::internal::GetCapturedStderr;
 using testing::internal::GetCapturedStdout;
 
 namespace {
-using DbgModes = KernelTest;
+using DbgModes = WorldTest;
 
 VEX_dbg_mode modes_after(const char* text) {
   dbg_set(0);
@@ -97,7 +97,7 @@ TEST_F(DbgModes, HelpListsEveryNameInTableOrder) {
             "simradio, hardware, simmem, usr1, usr2, usr3, temp, error, none\n");
 }
 
-using DbgOutput = KernelTest;
+using DbgOutput = WorldTest;
 
 TEST_F(DbgOutput, DbgPrefixesTheCurrentMoteAndDbgClearDoesNot) {
   dbg_set(DBG_BOOT);

@@ -9,7 +9,7 @@
 
 #include "kernel/pacing.hpp"
 #include "kernel/scheduler.hpp"
-#include "kernel_fixture.hpp"
+#include "support/world_test.hpp"
 
 namespace {
 std::vector<vex_time_t> ran_at;
@@ -27,10 +27,10 @@ struct MarkEvent final : event_t {
   }
 };
 
-class Driver : public KernelTest {
+class Driver : public WorldTest {
  protected:
   void SetUp() override {
-    KernelTest::SetUp();
+    WorldTest::SetUp();
     ran_at.clear();
     tasks_at.clear();
     set_rate_value(1000.0);

@@ -10,7 +10,7 @@
 
 #include "kernel/dbg.hpp"
 #include "kernel/vex_state.hpp"
-#include "kernel_fixture.hpp"
+#include "support/world_test.hpp"
 
 namespace {
 // Records the order in which events run and how many are alive.
@@ -43,10 +43,10 @@ struct PeriodicEvent final : event_t {
   }
 };
 
-class EventQueue : public KernelTest {
+class EventQueue : public WorldTest {
  protected:
   void SetUp() override {
-    KernelTest::SetUp();
+    WorldTest::SetUp();
     ran.clear();
     vex_state.num_nodes = 10;
     for (int m = 0; m < 10; ++m) vex_state.moteOn[m] = true;

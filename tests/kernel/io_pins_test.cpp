@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "kernel_fixture.hpp"
+#include "support/world_test.hpp"
 
-using IoPins = KernelTest;
+using IoPins = WorldTest;
 
 TEST_F(IoPins, PinWritesSetBitsInTheRunningMotesRegisters) {
   vex_state.current_node = 6;

@@ -8,7 +8,7 @@
 
 #include "kernel/per_mote.hpp"
 #include "kernel/scheduler.hpp"
-#include "kernel_fixture.hpp"
+#include "support/world_test.hpp"
 
 namespace {
 struct Counters {
@@ -38,10 +38,10 @@ result_t app_stop() {
   return SUCCESS;
 }
 
-class MoteLifecycle : public KernelTest {
+class MoteLifecycle : public WorldTest {
  protected:
   void SetUp() override {
-    KernelTest::SetUp();
+    WorldTest::SetUp();
     calls.clear();
     value_seen_by_init = -1;
     vex_state.num_nodes = 5;

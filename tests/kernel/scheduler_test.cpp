@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "kernel_fixture.hpp"
+#include "support/world_test.hpp"
 
 namespace {
 std::string trace;
@@ -15,10 +15,10 @@ void task_posting_b() {
   VEX_post(task_b);
 }
 
-class TaskRing : public KernelTest {
+class TaskRing : public WorldTest {
  protected:
   void SetUp() override {
-    KernelTest::SetUp();
+    WorldTest::SetUp();
     trace.clear();
   }
 };

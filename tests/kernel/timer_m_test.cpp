@@ -8,7 +8,8 @@
 #include "kernel/driver.hpp"
 #include "kernel/pacing.hpp"
 #include "kernel/per_mote.hpp"
-#include "kernel_fixture.hpp"
+#include "support/run.hpp"
+#include "support/world_test.hpp"
 
 namespace {
 constexpr int count = 3906;  // ticks per clock count at the timers' scale
@@ -21,10 +22,10 @@ result_t note_fired() {
 }
 void filler_task() {}
 
-class Timers : public KernelTest {
+class Timers : public WorldTest {
  protected:
   void SetUp() override {
-    KernelTest::SetUp();
+    WorldTest::SetUp();
     fired.clear();
     clock_emulation.fill(ClockEmulation{});
     vex_state.num_nodes = 2;
@@ -34,15 +35,14 @@ class Timers : public KernelTest {
     TimerM::set_fired_handler(0, note_fired<0>);
     TimerM::set_fired_handler(1, note_fired<1>);
     TimerM::set_fired_handler(2, note_fired<2>);
-    set_rate_value(1e12);
-    rate_checkpoint();
+    support::unpaced();
     TimerM::StdControl_init();
   }
   void TearDown() override {
     for (uint8_t id = 0; id < 3; ++id) TimerM::set_fired_handler(id, nullptr);
-    KernelTest::TearDown();
+    WorldTest::TearDown();
   }
-  void run_until(vex_time_t t) { run_main_loop(t, {}); }
+  void run_until(vex_time_t t) { support::run_loop_until(t); }
   std::vector<vex_time_t> fire_times(int id) {
     std::vector<vex_time_t> times;
     for (auto& [which, when] : fired)

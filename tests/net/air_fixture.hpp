@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "../kernel/kernel_fixture.hpp"
+#include "support/world_test.hpp"
 #include "kernel/event.hpp"
 #include "kernel/per_mote.hpp"
 #include "kernel/scheduler.hpp"
@@ -22,7 +22,7 @@
 #include "net/am_promiscuous.hpp"
 #include "net/brelo_entry.hpp"
 
-class AirTest : public KernelTest {
+class AirTest : public WorldTest {
  protected:
   static constexpr vex_time_t kAirTime = 1000;
 
@@ -32,7 +32,7 @@ class AirTest : public KernelTest {
   static inline std::vector<std::pair<int, VEX_Msg>> sent;  // (sender, packet), in order
 
   void SetUp() override {
-    KernelTest::SetUp();
+    WorldTest::SetUp();
     deliver_packets = true;
     send_outcome = SUCCESS;
     sent.clear();

@@ -6,10 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "../kernel/kernel_fixture.hpp"
+#include "support/output.hpp"
+#include "support/run.hpp"
+#include "support/world_test.hpp"
 #include "kernel/timer_m.hpp"
 #include "net/am_promiscuous.hpp"
 #include "net/uart_no_crc_packet_m.hpp"
+
+using support::output_of;
 
 struct ClientEvent {
   uint16_t mote;
@@ -18,7 +22,7 @@ struct ClientEvent {
   std::vector<unsigned char> payload;
 };
 
-class NetTest : public KernelTest {
+class NetTest : public WorldTest {
  protected:
   static constexpr uint16_t kMote = 2;
 
@@ -43,12 +47,11 @@ class NetTest : public KernelTest {
   }
 
   void SetUp() override {
-    KernelTest::SetUp();
+    WorldTest::SetUp();
     events.clear();
     received.clear();
     completed.clear();
     swap_in = nullptr;
-    VEX_AM_GROUP = VEX_DEFAULT_AM_GROUP;
     for (int type = 0; type < 256; ++type) {
       AMPromiscuous::set_receive_handler(static_cast<uint8_t>(type), nullptr);
       AMPromiscuous::set_send_done_handler(static_cast<uint8_t>(type), nullptr);
@@ -68,17 +71,10 @@ class NetTest : public KernelTest {
   }
   void TearDown() override {
     TimerM::set_fired_handler(TIMER_ACTIVITY, nullptr);
-    KernelTest::TearDown();
+    WorldTest::TearDown();
   }
 
-  // Runs queued events (and the tasks they post) up to and including `until`.
-  static void run_until(vex_time_t until) {
-    VEXH_run_all_tasks();
-    while (!vex_state.queue.is_empty() && vex_state.queue.peek_event_time() <= until) {
-      vex_state.queue.handle_next_event(vex_state);
-      VEXH_run_all_tasks();
-    }
-  }
+  static void run_until(vex_time_t until) { support::run_until(until); }
 
   static VEX_Msg packet(uint16_t addr, uint8_t type, uint8_t group = VEX_DEFAULT_AM_GROUP,
                         uint16_t crc = 1) {
@@ -90,13 +86,4 @@ class NetTest : public KernelTest {
     return msg;
   }
 
-  template <typename F>
-  static std::string output_of(VEX_dbg_mode modes, F&& action) {
-    dbg_set(modes);
-    testing::internal::CaptureStdout();
-    action();
-    std::string text = testing::internal::GetCapturedStdout();
-    dbg_set(DBG_NONE);
-    return text;
-  }
 };

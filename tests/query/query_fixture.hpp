@@ -28,9 +28,12 @@
 #include "radio/connectivity.hpp"
 #include "radio/orla_high_speed_radio_m.hpp"
 #include "streams/ss_to_app.hpp"
+#include "support/output.hpp"
+#include "support/run.hpp"
 
 namespace query_test {
 using namespace PellundM;
+using support::output_of;
 
 struct HostPacket {
   int mote;
@@ -56,20 +59,17 @@ class QueryTest : public AirTest {
     AirTest::SetUp();
     to_host.clear();
     on_radio.clear();
-    clock_emulation.fill(ClockEmulation{});
     create_radio_model(VARNIX_RADIO_MODEL_SIMPLE, nullptr);
     radio_model_init();
     create_adc_model(false);
     adc_model_init();
-    VEX_AM_GROUP = VEX_DEFAULT_AM_GROUP;
     wire_components();
     set_client_event_sink(sink);
-    set_rate_value(1e12);
-    rate_checkpoint();
+    support::unpaced();
   }
 
   // Runs the simulator's main loop for `ticks` of virtual time.
-  static void run_loop(vex_time_t ticks) { run_main_loop(vex_state.vex_time + ticks, {}); }
+  static void run_loop(vex_time_t ticks) { support::run_loop_until(vex_state.vex_time + ticks); }
 
   static VEX_Msg packet(uint16_t addr, uint8_t type, const OperatorMsg& m) {
     VEX_Msg pkt{};
@@ -129,15 +129,6 @@ class QueryTest : public AirTest {
     return 0;
   }
 
-  template <typename F>
-  static std::string output_of(VEX_dbg_mode modes, F&& action) {
-    dbg_set(modes);
-    testing::internal::CaptureStdout();
-    action();
-    std::string text = testing::internal::GetCapturedStdout();
-    dbg_set(DBG_NONE);
-    return text;
-  }
 };
 
 }  // namespace query_test

@@ -10,7 +10,8 @@
 #include <memory>
 #include <vector>
 
-#include "../kernel/kernel_fixture.hpp"
+#include "support/call_at.hpp"
+#include "support/world_test.hpp"
 #include "kernel/mote_lifecycle.hpp"
 #include "kernel/scheduler.hpp"
 #include "radio/connectivity.hpp"
@@ -20,18 +21,10 @@
 namespace {
 constexpr int kJammer = 9;  // a transmitter that is not a simulated mote
 
-struct Call final : event_t {
-  std::function<void()> call;
-  void handle(EventPtr self, VEX_state_t&) override {
-    call();
-    event_cleanup(std::move(self));
-  }
-};
-
-class ChannelMon : public KernelTest {
+class ChannelMon : public WorldTest {
  protected:
   void SetUp() override {
-    KernelTest::SetUp();
+    WorldTest::SetUp();
     set_app_entry_points({OrlaHighSpeedRadioM::Control_init, OrlaHighSpeedRadioM::Control_start,
                           OrlaHighSpeedRadioM::Control_stop});
     OrlaHighSpeedRadioM::set_upper_handlers({});
@@ -42,15 +35,11 @@ class ChannelMon : public KernelTest {
   }
   void TearDown() override {
     create_simple_model();
-    KernelTest::TearDown();
+    WorldTest::TearDown();
   }
 
   static void at(vex_time_t time, std::function<void()> call) {
-    auto event = std::make_unique<Call>();
-    event->time = time;
-    event->mote = 0;
-    event->call = std::move(call);
-    vex_state.queue.insert_event(std::move(event));
+    support::call_at(time, 0, std::move(call));
   }
   static void jam(bool on) {
     rfm->stop_transmit(kJammer);

@@ -12,20 +12,23 @@
 #include <thread>
 #include <tuple>
 
-#include "../kernel/kernel_fixture.hpp"
+#include "support/output.hpp"
+#include "support/world_test.hpp"
 
 namespace {
-class Connectivity : public KernelTest {
+using support::output_of;
+
+class Connectivity : public WorldTest {
  protected:
   void SetUp() override {
-    KernelTest::SetUp();
+    WorldTest::SetUp();
     std::srand(1);
     noise_prob = 0.0;
     lossyFileName = "lossy.nss";
   }
   void TearDown() override {
     create_simple_model();
-    KernelTest::TearDown();
+    WorldTest::TearDown();
   }
 
   static std::string write_file(const std::string& text) {
@@ -59,16 +62,6 @@ class Connectivity : public KernelTest {
     std::vector<int> heard;
     for (int m = 0; m < motes; ++m) heard.push_back(rfm->hears(m));
     return heard;
-  }
-  template <typename F>
-  static std::string output_of(VEX_dbg_mode modes, F&& action) {
-    dbg_set(modes);
-    testing::internal::CaptureStdout();
-    action();
-    std::fflush(stdout);
-    std::string text = testing::internal::GetCapturedStdout();
-    dbg_set(DBG_NONE);
-    return text;
   }
 };
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "../kernel/kernel_fixture.hpp"
+#include "support/world_test.hpp"
 
 namespace {
 struct Received {
@@ -25,10 +25,10 @@ result_t on_send_done(VEX_MsgPtr msg, result_t) {
   return SUCCESS;
 }
 
-class PacketSimTest : public KernelTest {
+class PacketSimTest : public WorldTest {
  protected:
   void SetUp() override {
-    KernelTest::SetUp();
+    WorldTest::SetUp();
     std::srand(7);
     received.clear();
     finished.clear();
@@ -41,7 +41,7 @@ class PacketSimTest : public KernelTest {
     vex_state.queue.init(0);
     PacketSim::set_upper_handlers({});
     packet_sim_init();
-    KernelTest::TearDown();
+    WorldTest::TearDown();
   }
 
   static VEX_Msg packet(uint8_t first) {

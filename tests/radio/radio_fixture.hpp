@@ -12,7 +12,10 @@
 #include <utility>
 #include <vector>
 
-#include "../kernel/kernel_fixture.hpp"
+#include "support/call_at.hpp"
+#include "support/output.hpp"
+#include "support/run.hpp"
+#include "support/world_test.hpp"
 #include "app/wiring.hpp"
 #include "kernel/driver.hpp"
 #include "kernel/pacing.hpp"
@@ -20,16 +23,10 @@
 #include "radio/connectivity.hpp"
 #include "radio/orla_high_speed_radio_m.hpp"
 
-// Runs a function as a mote at a given time.
-struct CallEvent final : event_t {
-  std::function<void()> call;
-  void handle(EventPtr self, VEX_state_t&) override {
-    call();
-    event_cleanup(std::move(self));
-  }
-};
+using support::count_of;
+using support::output_of;
 
-class RadioTest : public KernelTest {
+class RadioTest : public WorldTest {
  protected:
   static constexpr uint8_t kTestType = 42;  // a message type of the tests' own
 
@@ -56,13 +53,12 @@ class RadioTest : public KernelTest {
   }
 
   void SetUp() override {
-    KernelTest::SetUp();
+    WorldTest::SetUp();
     std::srand(1);
     noise_prob = 0.0;
     lossyFileName = "lossy.nss";
     delivered.clear();
     completed.clear();
-    VEX_AM_GROUP = VEX_DEFAULT_AM_GROUP;
     wire_components();
     AMPromiscuous::set_receive_handler(kTestType, record_delivery);
     AMPromiscuous::set_send_done_handler(kTestType, record_completion);
@@ -71,7 +67,7 @@ class RadioTest : public KernelTest {
     AMPromiscuous::set_receive_handler(kTestType, nullptr);
     AMPromiscuous::set_send_done_handler(kTestType, nullptr);
     create_simple_model();
-    KernelTest::TearDown();
+    WorldTest::TearDown();
   }
 
   // Creates the model for `motes` motes and boots them all at the current time.
@@ -95,11 +91,7 @@ class RadioTest : public KernelTest {
   }
 
   static void at(vex_time_t time, int mote, std::function<void()> call) {
-    auto event = std::make_unique<CallEvent>();
-    event->time = time;
-    event->mote = mote;
-    event->call = std::move(call);
-    vex_state.queue.insert_event(std::move(event));
+    support::call_at(time, mote, std::move(call));
   }
 
   // Sends `msg` from `mote` through the active-message layer at `time`.
@@ -110,27 +102,8 @@ class RadioTest : public KernelTest {
   }
 
   static void run_until(vex_time_t stop_time) {
-    set_rate_value(1e12);
-    rate_checkpoint();
-    run_main_loop(stop_time, {});
-  }
-
-  template <typename F>
-  static std::string output_of(VEX_dbg_mode modes, F&& action) {
-    dbg_set(modes);
-    testing::internal::CaptureStdout();
-    action();
-    std::fflush(stdout);
-    std::string text = testing::internal::GetCapturedStdout();
-    dbg_set(DBG_NONE);
-    return text;
-  }
-
-  static int count_of(const std::string& text, const std::string& piece) {
-    int n = 0;
-    for (std::size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1))
-      ++n;
-    return n;
+    support::unpaced();
+    support::run_loop_until(stop_time);
   }
 
   static VEX_Msg payload(uint8_t first, uint8_t length) {

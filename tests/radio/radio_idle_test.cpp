@@ -1,13 +1,12 @@
 // An idle network: every mote's channel monitor samples the air every 200
 // ticks, 20,000 times per virtual second, and that path must not allocate
 // (1000 motes take 20 million samples per virtual second). This file
-// replaces the global operator new, so it is a test program of its own.
+// counts allocations through a replaced global operator new, so it is a
+// test program of its own.
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstdlib>
-#include <new>
 #include <vector>
 
 #include "kernel/dbg.hpp"
@@ -15,17 +14,18 @@
 #include "kernel/pacing.hpp"
 #include "kernel/scheduler.hpp"
 #include "kernel/vex_state.hpp"
+#include "kernel/world.hpp"
 #include "devices/random_lfsr.hpp"
 #include "radio/channel_mon_c.hpp"
 #include "radio/connectivity.hpp"
 #include "radio/orla_high_speed_radio_m.hpp"
+#include "support/alloc_counter.hpp"
+#include "support/run.hpp"
 
 namespace {
-std::atomic<long> allocations{0};
 
 void boot_idle_network(int motes) {
-  vex_state.reset();
-  VEXH_sched_init();
+  reset_world();
   dbg_set(DBG_BOOT);  // nothing on the sampling path is printed
   set_app_entry_points({OrlaHighSpeedRadioM::Control_init, OrlaHighSpeedRadioM::Control_start,
                         OrlaHighSpeedRadioM::Control_stop});
@@ -35,8 +35,7 @@ void boot_idle_network(int motes) {
   testing::internal::CaptureStdout();
   for (int m = 0; m < motes; ++m) brelo_start_mote(static_cast<uint16_t>(m));
   testing::internal::GetCapturedStdout();
-  set_rate_value(1e12);
-  rate_checkpoint();
+  support::unpaced();
 }
 
 // Runs every event before `until`; returns how many ran.
@@ -53,30 +52,17 @@ long run_events_before(vex_time_t until) {
 }
 }  // namespace
 
-void* operator new(std::size_t size) {
-  allocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
-// The replaced new and delete are a matching malloc/free pair; GCC, seeing
-// both inlined under AddressSanitizer, takes free for a mismatch.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-#pragma GCC diagnostic pop
-
 TEST(IdleNetwork, EveryMoteSamplesTwentyThousandTimesPerSecondWithoutAllocating) {
   constexpr int motes = 50;
   boot_idle_network(motes);
   // Booted at 0: samples fall at 200, 400, ... so the first second holds
   // 19,999 per mote and every later one 20,000.
   EXPECT_EQ(run_events_before(TICKS_PER_SECOND), motes * 19999L);
-  long before = allocations.load();
+  long before = support::allocation_count();
   EXPECT_EQ(run_events_before(2 * TICKS_PER_SECOND), motes * 20000L);
-  EXPECT_EQ(allocations.load() - before, 0);
+  EXPECT_EQ(support::allocation_count() - before, 0);
   dbg_set(DBG_NONE);
-  vex_state.reset();
+  reset_world();
 }
 
 namespace {
@@ -112,7 +98,7 @@ std::vector<MonitorState> idle_network_states(bool lazy, long* events) {
     states.push_back({ChannelMonC::vars_of(m), RandomLFSR::vars_of(m).shiftReg});
   }
   ChannelMonSleep::enable(false);
-  vex_state.reset();
+  reset_world();
   return states;
 }
 }  // namespace

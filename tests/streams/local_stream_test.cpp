@@ -5,7 +5,7 @@
 
 #include "kernel/per_mote.hpp"
 #include "streams/ss_to_app.hpp"
-#include "../kernel/kernel_fixture.hpp"
+#include "support/world_test.hpp"
 
 namespace {
 struct Delivery {
@@ -26,10 +26,10 @@ result_t record_delivery(stream_type desc, int8_t* buf, uint8_t nbytes, result_t
   return SUCCESS;
 }
 
-class LocalStream : public KernelTest {
+class LocalStream : public WorldTest {
  protected:
   void SetUp() override {
-    KernelTest::SetUp();
+    WorldTest::SetUp();
     delivered.clear();
     read_again_inside = false;
     vex_state.num_nodes = 1;
@@ -40,7 +40,7 @@ class LocalStream : public KernelTest {
   }
   void TearDown() override {
     SSToAppM::set_application({});
-    KernelTest::TearDown();
+    WorldTest::TearDown();
   }
   int8_t write(stream_type s, std::vector<int8_t> bytes) {
     return SSToAppM::SSToApp_write(s, bytes.data(), static_cast<uint8_t>(bytes.size()));

@@ -13,6 +13,7 @@
 #include "radio/connectivity.hpp"
 #include "streams/remote_stream.hpp"
 #include "streams/ss_to_app.hpp"
+#include "support/run.hpp"
 
 namespace {
 struct Opened {
@@ -414,10 +415,10 @@ TEST_F(RemoteStream, EveryTraceLineOfAFullExchange) {
 namespace {
 // Two motes on the real radio stack in the simple connectivity model, run
 // by the simulator's own main loop.
-class RemoteStreamOverRadio : public KernelTest {
+class RemoteStreamOverRadio : public WorldTest {
  protected:
   void SetUp() override {
-    KernelTest::SetUp();
+    WorldTest::SetUp();
     opened.clear();
     reads.clear();
     vex_state.num_nodes = 3;
@@ -425,14 +426,13 @@ class RemoteStreamOverRadio : public KernelTest {
     radio_model_init();
     wire_components();
     SSToAppM::set_application({record_read, record_open});
-    set_rate_value(1e12);
-    rate_checkpoint();
+    support::unpaced();
     brelo_start_mote(1);
     brelo_start_mote(2);
   }
   void TearDown() override {
     SSToAppM::set_application({});
-    KernelTest::TearDown();
+    WorldTest::TearDown();
   }
   static void as_mote(uint16_t mote) {
     vex_state.current_node = static_cast<int16_t>(mote);
@@ -441,7 +441,7 @@ class RemoteStreamOverRadio : public KernelTest {
   // Runs the simulator for a virtual second; the tasks of the last event
   // run too, as its mote, before the test acts as another one.
   static void run_a_second() {
-    run_main_loop(vex_state.vex_time + TICKS_PER_SECOND, {});
+    support::run_loop_until(vex_state.vex_time + TICKS_PER_SECOND);
     VEXH_run_all_tasks();
   }
 };

@@ -20,9 +20,13 @@
 #include "kernel/timer_m.hpp"
 #include "streams/sensor_stream.hpp"
 #include "streams/ss_to_app.hpp"
-#include "../kernel/kernel_fixture.hpp"
+#include "support/output.hpp"
+#include "support/run.hpp"
+#include "support/world_test.hpp"
 
 namespace {
+using support::output_of;
+
 using SSToAppM::ACCELERATIONX;
 using SSToAppM::LIGHT;
 using SSToAppM::MAGNETISMX;
@@ -68,24 +72,13 @@ void record_client_event(uint16_t, uint16_t type, vex_time_t, const void* payloa
   if (type == AM_LEDEVENT) led_events.push_back(*static_cast<const uint8_t*>(payload));
 }
 
-template <typename F>
-std::string output_of(VEX_dbg_mode modes, F&& action) {
-  dbg_set(modes);
-  testing::internal::CaptureStdout();
-  action();
-  std::string text = testing::internal::GetCapturedStdout();
-  dbg_set(DBG_NONE);
-  return text;
-}
-
-class SensorStream : public KernelTest {
+class SensorStream : public WorldTest {
  protected:
   void SetUp() override {
-    KernelTest::SetUp();
+    WorldTest::SetUp();
     delivered.clear();
     led_events.clear();
     read_again = false;
-    clock_emulation.fill(ClockEmulation{});
     create_adc_model(false);
     adc_model_init();
     wire_sensors();
@@ -93,8 +86,7 @@ class SensorStream : public KernelTest {
     TimerM::set_fired_handler(TIMER_EPOCH, SSToAppM::TimerEpoch_fired);
     SSToAppM::set_application({on_read_done, nullptr});
     set_client_event_sink(record_client_event);
-    set_rate_value(1e12);
-    rate_checkpoint();
+    support::unpaced();
     vex_state.num_nodes = 3;
     set_app_entry_points(
         {SSToAppM::StdControl_init, SSToAppM::StdControl_start, SSToAppM::StdControl_stop});
@@ -104,9 +96,9 @@ class SensorStream : public KernelTest {
   void TearDown() override {
     SSToAppM::set_application({});
     for (uint8_t id = 0; id < NUM_TIMERS; ++id) TimerM::set_fired_handler(id, nullptr);
-    KernelTest::TearDown();
+    WorldTest::TearDown();
   }
-  static void run_for(vex_time_t ticks) { run_main_loop(vex_state.vex_time + ticks, {}); }
+  static void run_for(vex_time_t ticks) { support::run_loop_until(vex_state.vex_time + ticks); }
   static SSDT_Entry& entry(int no) { return SSToAppM::vars_of(kMote).sensor_table[no]; }
 };
 }  // namespace
