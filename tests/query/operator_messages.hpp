@@ -7,7 +7,7 @@
 #include <initializer_list>
 #include <vector>
 
-#include "query/operator_messages.hpp"
+#include "queryfile/operator_messages.hpp"
 #include "query/pellund_m.hpp"
 
 namespace query_test {

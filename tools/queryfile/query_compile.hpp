@@ -18,9 +18,9 @@
 #include <vector>
 
 #include "kernel/vex_types.hpp"  // TICKS_PER_SECOND
-#include "query/operator_messages.hpp"
-#include "query/query_file.hpp"
-#include "query/stream_layouts.hpp"
+#include "queryfile/operator_messages.hpp"
+#include "queryfile/query_file.hpp"
+#include "queryfile/stream_layouts.hpp"
 
 namespace query_file {
 

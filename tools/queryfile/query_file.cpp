@@ -1,10 +1,10 @@
-#include "query/query_file.hpp"
+#include "queryfile/query_file.hpp"
 
 #include <cctype>
 #include <cmath>
 #include <map>
 
-#include "query/statement_words.hpp"
+#include "queryfile/statement_words.hpp"
 
 namespace query_file {
 namespace {
