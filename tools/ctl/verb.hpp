@@ -29,20 +29,22 @@ struct UsageError {
   std::string text;
 };
 
+// One --option of a verb, declared once: its name, its line in the verb's
+// help, and the values it accepts.
 struct Option {
   enum class Kind { flag, text, integer, number };
-  const char* name = "";       // "--count"
+  const char* name = "";        // "--count"
   Kind kind = Kind::flag;
-  const char* value = "";      // the value's name in the help ("N")
-  const char* help = nullptr;  // its line in the verb's help; nullptr: not listed
+  const char* value = "";       // the value's name in the help ("N")
+  const char* help = nullptr;   // its line(s) in the verb's help; nullptr: not listed
   const char* label = nullptr;  // shown instead of name and value
-  int64_t whole_low = 0;       // integer: the accepted range
+  int64_t whole_low = 0;        // integer: the accepted range
   int64_t whole_high = 0;
-  double low = 0;              // number: the accepted range
+  double low = 0;               // number: the accepted range
   double high = 0;
   // What a value out of range hears; "{}" stands for the value given.
   const char* complaint = "";
-  bool repeatable = false;     // given again, the values join with ';'
+  bool repeatable = false;      // given again, the values join with ';'
 };
 
 // The arguments of one verb: positional words and --options.
@@ -65,16 +67,17 @@ struct Invocation {
 
 struct Verb {
   const char* name = "";
-  const char* summary = "";           // its line in brelo-ctl --help
-  const char* usage = "";             // the usage line and what it does
+  const char* summary = "";  // its line in brelo-ctl --help
+  const char* usage = "";    // the usage line and what the verb does
   std::vector<Option> options = {};
-  int help_column = 14;            // where option help starts
-  const char* notes = "";          // help after the options
+  int help_column = 14;      // the width of the option column in its help
+  const char* notes = "";    // help after the options
   std::size_t min_words = 0;
   std::size_t max_words = 0;
   std::function<int(Invocation&)> run = {};
 
   const Option* option(const std::string& name) const;
+  // The usage, a line for each listed option, then the notes.
   std::string help() const;
 };
 

@@ -67,6 +67,8 @@ class Process {
   void signal(int number);
   // Waits for the child to end; kills it with SIGKILL at the deadline.
   ExitStatus wait(std::chrono::milliseconds timeout);
+  // How it ended; meaningful once running() is false.
+  const ExitStatus& status() const { return status_; }
   // From start to the moment the child was reaped (or until now).
   std::chrono::duration<double> lifetime() const;
 
