@@ -156,7 +156,7 @@ class Runner {
  public:
   Runner(const RunRequest& request, std::ostream& out, std::ostream& err)
       : request_(request), out_(out), err_(err), session_(request.timeout),
-        sink_(brelo_host::make_line_sink(request.format, out)) {}
+        sink_(brelo_host::make_result_sink(request.format, out)) {}
 
   int run() {
     std::optional<QueryFile> file = read_file(request_, err_);
@@ -244,7 +244,7 @@ class Runner {
   std::ostream& out_;
   std::ostream& err_;
   brelo_host::Session session_;
-  std::unique_ptr<brelo_host::LineSink> sink_;
+  std::unique_ptr<brelo_host::ResultSink> sink_;
   int64_t results_ = 0;
 };
 }  // namespace

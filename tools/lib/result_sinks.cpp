@@ -63,7 +63,7 @@ std::string JsonLinesSink::lines(const Result& r) {
          "\n";
 }
 
-std::unique_ptr<LineSink> make_line_sink(ResultFormat format, std::ostream& out) {
+std::unique_ptr<ResultSink> make_result_sink(ResultFormat format, std::ostream& out) {
   switch (format) {
     case ResultFormat::csv: return std::make_unique<CsvSink>(out);
     case ResultFormat::json: return std::make_unique<JsonLinesSink>(out);

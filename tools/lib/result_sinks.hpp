@@ -61,8 +61,10 @@ class JsonLinesSink : public LineSink {
   std::string lines(const Result& result) override;
 };
 
+// The formats a tool can ask for; a new kind of sink is one more entry here
+// and in make_result_sink, and the code that hands results over stays as it is.
 enum class ResultFormat { table, csv, json };
 
-std::unique_ptr<LineSink> make_line_sink(ResultFormat format, std::ostream& out);
+std::unique_ptr<ResultSink> make_result_sink(ResultFormat format, std::ostream& out);
 
 }  // namespace brelo_host
