@@ -15,6 +15,9 @@
 #include <thread>
 #include <vector>
 
+#include "lib/ports.hpp"
+#include "lib/process.hpp"
+
 namespace control_test {
 
 using std::chrono::milliseconds;
@@ -22,15 +25,8 @@ using std::chrono::milliseconds;
 // Generous waits: the suite also runs under ThreadSanitizer, many times slower.
 inline constexpr milliseconds kWait{10000};
 
-// A pair of ports (p, p + 1) on 127.0.0.1 that nothing listens on just now.
-uint16_t free_port_pair();
-
-struct ExitStatus {
-  bool exited = false;  // ended through exit(); code is valid
-  int code = -1;
-  int signal = 0;
-  bool timed_out = false;
-};
+using brelo_host::ExitStatus;
+using brelo_host::free_port_pair;
 
 class ChildProcess {
  public:
@@ -44,7 +40,7 @@ class ChildProcess {
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
-  pid_t pid() const { return pid_; }
+  pid_t pid() const { return process_.pid(); }
   std::string out() const;
   std::string err() const;
   // Waits until standard output contains `text`; false at the deadline.
@@ -56,18 +52,12 @@ class ChildProcess {
   std::string state();
 
  private:
-  void pump();
-
-  pid_t pid_ = -1;
-  int out_fd_ = -1;
-  int err_fd_ = -1;
+  brelo_host::Process process_;
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
   std::string out_;
   std::string err_;
-  bool reaped_ = false;
-  ExitStatus status_;
-  std::thread reader_;
+  std::thread reader_;  // collects the output as it comes
 };
 
 // A running brelo with control ports of its own.

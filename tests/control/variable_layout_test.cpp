@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "../kernel/kernel_fixture.hpp"
+#include "support/world_test.hpp"
 #include "control/variable_table.hpp"
 #include "ctl/variable_format.hpp"
 #include "kernel/timer_m.hpp"
@@ -18,7 +18,7 @@
 #include "streams/ss_to_app.hpp"
 
 namespace {
-class VariableLayouts : public KernelTest {
+class VariableLayouts : public WorldTest {
  protected:
   // Mote `mote`'s variable as the server encodes it and brelo-ctl decodes it.
   static std::string decoded(int mote, std::string_view name) {

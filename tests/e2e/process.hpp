@@ -5,11 +5,11 @@
 // killed and the result says so, so a hung program fails a test instead of
 // hanging the suite.
 
-#include <sys/types.h>
-
 #include <chrono>
 #include <string>
 #include <vector>
+
+#include "lib/process.hpp"
 
 namespace e2e {
 
@@ -31,7 +31,7 @@ class ChildProcess {
   ChildProcess(const std::string& program, const std::vector<std::string>& args,
                const std::vector<std::string>& env);
   // Kills and reaps a child that is still running.
-  ~ChildProcess();
+  ~ChildProcess() = default;
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
@@ -49,13 +49,8 @@ class ChildProcess {
  private:
   // Reads whatever the pipes offer until `deadline` or until both are closed.
   void pump_until(std::chrono::steady_clock::time_point deadline);
-  void kill_and_reap();
 
-  pid_t pid_ = -1;
-  int out_fd_ = -1;
-  int err_fd_ = -1;
-  bool reaped_ = false;
-  std::chrono::steady_clock::time_point started_;
+  brelo_host::Process process_;
   ProcessResult result_;
 };
 

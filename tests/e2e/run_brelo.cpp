@@ -1,13 +1,10 @@
 #include "run_brelo.hpp"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
+
+#include "lib/ports.hpp"
 
 namespace e2e {
 namespace {
@@ -25,43 +22,6 @@ bool takes_port_option() {
   return answer;
 }
 
-// Binds a TCP socket to the loopback address; returns it and its port, or
-// -1 when the bind fails.
-int bind_loopback(uint16_t port, uint16_t* bound_port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(port);
-  socklen_t length = sizeof address;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  *bound_port = ntohs(address.sin_port);
-  return fd;
-}
-
-// A port P such that P and P + 1 are both free on the loopback address now.
-uint16_t free_port_pair() {
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    uint16_t first = 0;
-    uint16_t second = 0;
-    int a = bind_loopback(0, &first);
-    if (a < 0) continue;
-    int b = first < 65534 ? bind_loopback(static_cast<uint16_t>(first + 1), &second) : -1;
-    ::close(a);
-    if (b >= 0) {
-      ::close(b);
-      return first;
-    }
-  }
-  throw std::runtime_error("no free pair of loopback ports");
-}
-
-
 std::vector<std::string> env_for(const DbgEnv& dbg) {
   std::vector<std::string> env;
   if (dbg.value) env.push_back("DBG=" + *dbg.value);
@@ -71,7 +31,7 @@ std::vector<std::string> env_for(const DbgEnv& dbg) {
 
 std::vector<std::string> with_free_ports(const std::vector<std::string>& args) {
   if (!takes_port_option()) return args;
-  std::vector<std::string> full{"-port=" + std::to_string(free_port_pair())};
+  std::vector<std::string> full{"-port=" + std::to_string(brelo_host::free_port_pair())};
   full.insert(full.end(), args.begin(), args.end());
   return full;
 }

@@ -9,8 +9,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "query/query_compile.hpp"
-#include "query/query_file.hpp"
+#include "queryfile/query_compile.hpp"
+#include "queryfile/query_file.hpp"
 #include "query_fixture.hpp"
 
 namespace query_test {

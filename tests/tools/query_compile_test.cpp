@@ -2,7 +2,7 @@
 // crossed join codes, constants, times), and a clear message with its line
 // for every query a network could not run as written.
 
-#include "query/query_compile.hpp"
+#include "queryfile/query_compile.hpp"
 
 #include <gtest/gtest.h>
 

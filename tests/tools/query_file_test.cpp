@@ -1,7 +1,7 @@
 // Reading query files: the statements people write, and a clear message
 // with file and line for each mistake in their form.
 
-#include "query/query_file.hpp"
+#include "queryfile/query_file.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,14 +1,17 @@
 // Results as the host receives them: 20 bytes read by the layout of the
 // stream that feeds the serial output, shown as a table, CSV or JSON Lines.
 
-#include "query/result_record.hpp"
+#include "queryfile/result_record.hpp"
+#include "lib/result_sinks.hpp"
 
 #include <gtest/gtest.h>
 
 #include <array>
+#include <sstream>
 
 namespace query_file {
 namespace {
+using namespace brelo_host;
 
 std::array<uint8_t, 20> record(std::initializer_list<uint16_t> fields) {
   std::array<uint8_t, 20> r{};
@@ -44,20 +47,21 @@ TEST(Results, TableCsvAndJsonLines) {
   Result a = decode_result(record({1, 5, 0, 200}), &sensor, 3 * TICKS_PER_SECOND / 2);
   Result b = decode_result(record({150, 6}), &projected, 2 * TICKS_PER_SECOND);
 
-  ResultWriter table(ResultFormat::table);
+  std::ostringstream unused;
+  TableSink table(unused);
   EXPECT_EQ(table.lines(a),
             "    time  mote  timestamp  epoch  fields\n"
             "   1.500     1          5      0  light=200\n");
   EXPECT_EQ(table.lines(b), "   2.000     -          6      -  light=150\n");
 
-  ResultWriter csv(ResultFormat::csv);
+  CsvSink csv(unused);
   EXPECT_EQ(csv.lines(a), "time,mote,timestamp,epoch,light\n1.500,1,5,0,200\n");
   EXPECT_EQ(csv.lines(a), "1.500,1,5,0,200\n");
   Result c = decode_result(record({1, 5, 0, 200, 2}), &sensor, 0);
   c.fields.emplace_back("count", 2);
   EXPECT_EQ(csv.lines(c), "time,mote,timestamp,epoch,light,count\n0.000,1,5,0,200,2\n");
 
-  ResultWriter json(ResultFormat::json);
+  JsonLinesSink json(unused);
   EXPECT_EQ(json.lines(a),
             "{\"time\":1.500,\"mote\":1,\"timestamp\":5,\"epoch\":0,\"fields\":{\"light\":200}}\n");
   EXPECT_EQ(json.lines(b),

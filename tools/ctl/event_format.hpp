@@ -7,6 +7,7 @@
 #include <string>
 
 #include "control/client/control_client.hpp"
+#include "lib/json.hpp"
 
 namespace brelo_ctl {
 
@@ -23,7 +24,7 @@ std::optional<uint16_t> event_type_of(const std::string& kind);
 
 // A virtual time in ticks as hours:minutes:seconds.fraction.
 std::string clock_text(int64_t ticks);
-// A text as a JSON string literal, quotes included.
-std::string json_string(const std::string& text);
+// A text as a JSON string literal, quotes included (the host library's).
+using brelo_host::json_string;
 
 }  // namespace brelo_ctl

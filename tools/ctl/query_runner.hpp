@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "query/result_record.hpp"
+#include "lib/result_sinks.hpp"
 
 namespace brelo_ctl {
 
@@ -26,7 +26,7 @@ struct RunRequest {
   std::optional<uint32_t> seed;
   std::vector<std::string> adc;    // settings as in the file, without "adc"
   std::vector<std::string> links;  // likewise, without "link"
-  query_file::ResultFormat format = query_file::ResultFormat::table;
+  brelo_host::ResultFormat format = brelo_host::ResultFormat::table;
   bool check_only = false;  // read, check and list the messages; run nothing
   bool attach = false;      // to the simulation on `command_port`
   uint16_t command_port = 0;

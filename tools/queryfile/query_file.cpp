@@ -1,4 +1,4 @@
-#include "query/query_file.hpp"
+#include "queryfile/query_file.hpp"
 
 #include <cctype>
 #include <cmath>
@@ -6,7 +6,7 @@
 
 #include "protocol/operators.hpp"
 #include "protocol/sensors.hpp"
-#include "query/statement_words.hpp"
+#include "queryfile/statement_words.hpp"
 
 namespace query_file {
 namespace {

@@ -1,4 +1,4 @@
-#include "query/query_compile.hpp"
+#include "queryfile/query_compile.hpp"
 
 #include <algorithm>
 #include <cmath>

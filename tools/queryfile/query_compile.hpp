@@ -19,8 +19,8 @@
 
 #include "protocol/operator_messages.hpp"
 #include "protocol/time_format.hpp"  // TICKS_PER_SECOND
-#include "query/query_file.hpp"
-#include "query/stream_layouts.hpp"
+#include "queryfile/query_file.hpp"
+#include "queryfile/stream_layouts.hpp"
 
 namespace query_file {
 
@@ -41,7 +41,7 @@ struct PlannedEntry {
   int index = -1;
   StreamKind stream = StreamKind::local;  // opens
   uint16_t to = 0;                        // opens of a sending remote stream: its destination
-  PellundM::operator_type kind = PellundM::NO_OPERATOR;  // operators: the kind installed
+  protocol::operator_type kind = protocol::NO_OPERATOR;  // operators: the kind installed
 };
 
 struct TimedMessage {

@@ -1,7 +1,7 @@
 #pragma once
 // Results as they leave mote 0's serial port: 20 bytes of one record,
 // fields high byte first, read by the layout of the stream the serial
-// output reads, and shown as a table, CSV or JSON Lines.
+// output reads. (The host library's result sinks show them.)
 
 #include <cstdint>
 #include <optional>
@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "query/query_compile.hpp"
+#include "queryfile/query_compile.hpp"
 
 namespace query_file {
 
@@ -23,20 +23,5 @@ struct Result {
 // Reads a result. Without a layout every field is shown, trailing zero
 // fields left out.
 Result decode_result(std::span<const uint8_t> data, const Layout* layout, int64_t time);
-
-enum class ResultFormat { table, csv, json };
-
-// Writes results one line each (headers where the format has them).
-class ResultWriter {
- public:
-  explicit ResultWriter(ResultFormat format) : format_(format) {}
-  // The lines for one result, headers included, each ending in '\n'.
-  std::string lines(const Result& r);
-
- private:
-  ResultFormat format_;
-  bool header_written_ = false;
-  std::vector<std::string> csv_columns_;
-};
 
 }  // namespace query_file

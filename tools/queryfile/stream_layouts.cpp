@@ -1,4 +1,4 @@
-#include "query/stream_layouts.hpp"
+#include "queryfile/stream_layouts.hpp"
 
 #include <algorithm>
 #include <cmath>

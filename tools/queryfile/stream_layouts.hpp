@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "query/query_file.hpp"
+#include "queryfile/query_file.hpp"
 
 namespace query_file {
 

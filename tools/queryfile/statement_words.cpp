@@ -1,4 +1,4 @@
-#include "query/statement_words.hpp"
+#include "queryfile/statement_words.hpp"
 
 #include <cctype>
 

@@ -1,0 +1,110 @@
+// brelo-ctl run: runs the queries of a query file and prints their results.
+
+#include <unistd.h>
+
+#include <iostream>
+
+#include "ctl/query_runner.hpp"
+#include "ctl/verbs/all.hpp"
+
+namespace brelo_ctl {
+namespace {
+const Option csv{.name = "--csv",
+                 .help = "results as CSV, or as JSON Lines",
+                 .label = "--csv, --json"};
+const Option json{.name = "--json"};
+const Option until{.name = "--until",
+                   .kind = Option::Kind::integer,
+                   .value = "S",
+                   .help = "stop at virtual second S (instead of the file's 'until')",
+                   .whole_low = 1,
+                   .whole_high = 1000000,
+                   .complaint = "--until takes whole virtual seconds"};
+const Option motes{.name = "--motes",
+                   .kind = Option::Kind::integer,
+                   .value = "N",
+                   .help = "simulate N motes (instead of the file's 'motes')",
+                   .whole_low = 1,
+                   .whole_high = 1000,
+                   .complaint = "--motes takes a number of motes from 1 to 1000"};
+const Option seed{.name = "--seed",
+                  .kind = Option::Kind::integer,
+                  .value = "N",
+                  .help = "the simulation's seed (default: the file's, or 1)",
+                  .whole_low = 0,
+                  .whole_high = 2147483647,
+                  .complaint = "--seed takes a number from 0 to 2147483647"};
+const Option adc{.name = "--adc",
+                 .kind = Option::Kind::text,
+                 .value = "SETTINGS",
+                 .help = "ADC values as in the file, ';' between settings:\n"
+                         "--adc \"1 light 800; 2-3 temperature 400\"",
+                 .repeatable = true};
+const Option link{.name = "--link",
+                  .kind = Option::Kind::text,
+                  .value = "SETTINGS",
+                  .help = "link bit-error probabilities: --link \"1 0 0.01\"\n"
+                          "(both may be given more than once; links make the\n"
+                          "simulation use the lossy radio model)",
+                  .repeatable = true};
+const Option rate{.name = "--rate",
+                  .kind = Option::Kind::number,
+                  .value = "F",
+                  .help = "run at most F times faster than real time (default 20)",
+                  .low = 0.001,
+                  .high = 4294967.295,
+                  .complaint = "--rate takes a number from 0.001 to 4294967.295"};
+const Option check{.name = "--check", .help = "check the file and list its messages; run nothing"};
+const Option attach{.name = "--attach",
+                    .help = "use the simulation already running on --port; the\n"
+                            "file's times then count from now, and it goes on after"};
+const Option brelo{.name = "--brelo",
+                   .kind = Option::Kind::text,
+                   .value = "PATH",
+                   .help = "the simulator to start (default: the brelo beside\n"
+                           "brelo-ctl)"};
+
+int run_file(Invocation& call) {
+  RunRequest request;
+  request.file = call.words[0];
+  if (auto n = call.integer(motes)) request.motes = static_cast<int>(*n);
+  if (auto s = call.integer(until)) request.until = static_cast<double>(*s);
+  if (auto n = call.integer(seed)) request.seed = static_cast<uint32_t>(*n);
+  if (auto f = call.number(rate)) request.rate = *f;
+  if (auto settings = call.text(adc)) request.adc.push_back(*settings);
+  if (auto settings = call.text(link)) request.links.push_back(*settings);
+  if (call.has(csv) && call.has(json)) throw UsageError{"give --csv or --json, not both"};
+  if (call.has(csv)) request.format = brelo_host::ResultFormat::csv;
+  if (call.has(json)) request.format = brelo_host::ResultFormat::json;
+  if (auto path = call.text(brelo)) request.brelo = *path;
+  request.check_only = call.has(check);
+  request.attach = call.has(attach);
+  request.command_port = call.command_port;
+  request.timeout = call.timeout;
+  request.progress = call.err == &std::cerr && ::isatty(STDERR_FILENO) == 1;
+  return run_queries(request, *call.out, *call.err);
+}
+}  // namespace
+
+Verb run_verb() {
+  return {.name = "run",
+          .summary = "run the queries of a query file and print their results",
+          .usage =
+              "usage: brelo-ctl run FILE [--csv | --json] [--until S] [--motes N] [--seed N]\n"
+              "                     [--adc SETTINGS] [--link SETTINGS] [--rate F] [--check]\n"
+              "                     [--attach] [--brelo PATH]\n"
+              "Reads and checks a query file (see docs/queries.md; nothing is sent when it\n"
+              "has mistakes), starts a simulation of the file's network, installs and\n"
+              "starts the queries at their virtual times and prints each result that\n"
+              "mote 0 sends to the host: a table (time, mote, timestamp, epoch, fields).\n"
+              "Ends at the time limit or on Ctrl-C, and ends the simulation with it.\n"
+              "Progress goes to standard error when it is a terminal.\n",
+          .options = {csv, json, until, motes, seed, adc, link, rate, check, attach, brelo},
+          .help_column = 18,
+          .notes = "Exit status 2 when the file has mistakes (each reported as FILE:LINE).\n",
+          .min_words = 1,
+          .max_words = 1,
+          .run = run_file};
+}
+
+}  // namespace brelo_ctl

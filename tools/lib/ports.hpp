@@ -1,0 +1,14 @@
+#pragma once
+// Control ports for a simulation of our own, so that it runs beside any
+// other (brelo listens for commands on a port P and sends events on P + 1).
+
+#include <cstdint>
+
+namespace brelo_host {
+
+// A pair of ports (p, p + 1) on 127.0.0.1 that nothing listens on just now.
+// They are chosen at random below the range the system hands out to
+// outgoing connections, so a client's own socket never takes one of them.
+uint16_t free_port_pair();
+
+}  // namespace brelo_host

@@ -1,0 +1,174 @@
+#include "lib/session.hpp"
+
+#include <signal.h>
+
+#include <cstdio>
+#include <thread>
+
+#include "lib/ports.hpp"
+#include "protocol/operator_messages.hpp"
+
+namespace brelo_host {
+namespace {
+using std::chrono::milliseconds;
+using Clock = std::chrono::steady_clock;
+
+std::vector<std::string> brelo_arguments(const SimulationSettings& s, uint16_t port) {
+  char rate[32];
+  std::snprintf(rate, sizeof rate, "%g", s.rate);
+  std::vector<std::string> args = {"-gui",
+                                   "-nodbgout",
+                                   "-port=" + std::to_string(port),
+                                   "-seed=" + std::to_string(s.seed),
+                                   "-b=" + std::to_string(s.boot_window),
+                                   std::string("-l=") + rate,
+                                   "-t=" + std::to_string(s.until)};
+  if (s.random_adc) args.push_back("-a=random");
+  if (s.lossy_radio) args.push_back("-r=lossy");
+  args.push_back(std::to_string(s.motes));
+  return args;
+}
+}  // namespace
+
+SimulationSettings settings_for(const query_file::Plan& plan) {
+  SimulationSettings s;
+  s.motes = plan.motes;
+  s.seed = plan.seed;
+  s.boot_window = static_cast<int>(query_file::BOOT_WINDOW);
+  s.until = static_cast<int64_t>(plan.until);
+  s.random_adc = plan.random_adc;
+  // Link probabilities only count under the lossy radio model (one cell of
+  // perfect links unless a lossy.nss file in the current folder says more).
+  s.lossy_radio = !plan.links.empty();
+  return s;
+}
+
+bool Session::fail(const ctl::ClientError& error) {
+  if (error.kind == ctl::ErrorKind::refused) return fail(SessionError::Kind::not_running, "");
+  return fail(SessionError::Kind::went_away, error.text);
+}
+
+bool Session::fail(SessionError::Kind kind, std::string text) {
+  error_ = {kind, std::move(text)};
+  return false;
+}
+
+bool Session::start(const SimulationSettings& settings) {
+  uint16_t port = free_port_pair();
+  Launch launch;
+  launch.program = settings.program.empty() ? brelo_beside_this_program() : settings.program;
+  launch.argv = {launch.program};
+  for (std::string& arg : brelo_arguments(settings, port)) launch.argv.push_back(std::move(arg));
+  // Results come through the control ports; its complaints stay visible.
+  launch.environment = environment_with("DBG", "");
+  launch.out = Output::discard;
+  // Ctrl-C reaches only us; we then end it in order. It ends with us.
+  launch.own_process_group = true;
+  launch.end_with_parent = true;
+  std::string why;
+  if (!process_.start(launch, &why)) return fail(SessionError::Kind::start_failed, why);
+  // Its ports open once it has set up; until then connections are refused.
+  auto deadline = Clock::now() + std::chrono::seconds(10);
+  while (!commands_.connect(port, milliseconds(1000))) {
+    if (!process_.running() || Clock::now() > deadline) {
+      return fail(SessionError::Kind::start_failed,
+                  launch.program + " did not open its control ports");
+    }
+    std::this_thread::sleep_for(milliseconds(20));
+  }
+  commands_.set_timeout(timeout_);
+  port_ = port;
+  started_ = true;
+  if (settings.event_mask && !commands_.set_event_mask(*settings.event_mask)) {
+    return fail(commands_.error());
+  }
+  return true;
+}
+
+bool Session::attach(uint16_t command_port) {
+  commands_.set_timeout(timeout_);
+  port_ = command_port;
+  return commands_.connect(command_port, timeout_) || fail(commands_.error());
+}
+
+std::optional<ctl::MoteCount> Session::status() {
+  auto count = commands_.get_mote_count();
+  if (!count) fail(commands_.error());
+  return count;
+}
+
+bool Session::watch_events() {
+  if (watching_) return true;
+  if (!events_.connect(static_cast<uint16_t>(port_ + 1), timeout_)) return fail(events_.error());
+  watching_ = true;
+  return true;
+}
+
+bool Session::apply(const query_file::Plan& plan) {
+  plan_ = plan;
+  // A running simulation does not wait for us: watch before installing
+  // anything, so that no early result passes unseen.
+  if (!started_ && !watch_events()) return false;
+  for (const query_file::Plan::Adc& a : plan.adc) {
+    if (!commands_.set_adc_value(a.mote, a.port, a.value)) return fail(commands_.error());
+  }
+  for (const query_file::LinkSetting& l : plan.links) {
+    if (!commands_.set_link_probability(l.from, l.to, l.probability)) {
+      return fail(commands_.error());
+    }
+  }
+  for (const query_file::TimedMessage& m : plan.messages) {
+    VEX_Msg packet =
+        ctl::make_message(m.to, AM_OPERATORMSG, operator_messages::bytes_of(m.message));
+    if (!commands_.inject_uart(0, packet, m.time)) return fail(commands_.error());
+  }
+  // A simulation we started waits (-gui) for this connection to boot.
+  return watch_events();
+}
+
+void Session::deliver(const ctl::Event& event, int64_t until, const PumpHandlers& handlers) {
+  if (handlers.event) handlers.event(event);
+  const auto* uart = std::get_if<ctl::UartMessageSent>(&event.body);
+  if (uart == nullptr || event.header.moteID != 0 || uart->message.type != AM_MSGUART) return;
+  if (event.header.time > until || !handlers.result) return;
+  std::span<const uint8_t> data(reinterpret_cast<const uint8_t*>(uart->message.data), 20);
+  handlers.result(query_file::decode_result(data, query_file::layout_at(plan_, event.header.time),
+                                            event.header.time));
+}
+
+bool Session::pump(int64_t until, const PumpHandlers& handlers) {
+  if (!watch_events()) return false;
+  auto next_check = Clock::now();
+  for (;;) {
+    if (handlers.stop && handlers.stop()) return true;
+    std::optional<ctl::Event> event = events_.next(milliseconds(100));
+    if (event) {
+      ++events_seen_;
+      now_ = std::max(now_, event->header.time);
+      deliver(*event, until, handlers);
+    } else if (events_.error().kind != ctl::ErrorKind::timeout) {
+      // The simulation ended: at its time limit when we started it.
+      return started_ || fail(events_.error());
+    }
+    if (Clock::now() >= next_check) {
+      next_check = Clock::now() + milliseconds(250);
+      if (auto count = commands_.get_mote_count()) now_ = std::max(now_, count->time);
+      if (handlers.progress) handlers.progress(now_, events_seen_);
+      if (!started_ && now_ >= until) return true;
+    }
+  }
+}
+
+bool Session::end() {
+  events_.close();
+  commands_.close();
+  watching_ = false;
+  if (!started_) return true;
+  started_ = false;
+  process_.signal(SIGINT);
+  ExitStatus status = process_.wait(std::chrono::seconds(10));
+  if (status.exited && status.code == 0) return true;
+  return fail(SessionError::Kind::unclean_end, "");
+}
+
+}  // namespace brelo_host

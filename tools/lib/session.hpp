@@ -1,0 +1,121 @@
+#pragma once
+// A session with one simulation: a brelo of our own started on free ports,
+// or one already running that we attach to. The session applies a compiled
+// query plan (ADC values, link probabilities, operator messages at their
+// virtual times), then pumps the simulation's events to callbacks, decoding
+// the results mote 0 sends to the host on the way.
+//
+// A simulation we start waits (-gui) until the session watches its events,
+// so everything applied before the first pump happens before any mote boots;
+// it ends with the session. A simulation we attach to runs on without us, so
+// the session watches it before it applies anything and leaves it running.
+//
+// Failures are return values, with the reason in error().
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "control/client/control_client.hpp"
+#include "lib/process.hpp"
+#include "queryfile/query_compile.hpp"
+#include "queryfile/result_record.hpp"
+
+namespace brelo_host {
+
+// How to start a simulation of our own.
+struct SimulationSettings {
+  std::string program;       // empty: the brelo beside this program
+  int motes = 1;
+  uint32_t seed = 1;
+  int boot_window = 1;       // virtual seconds over which the motes boot
+  double rate = 20;          // at most this many times faster than real time
+  int64_t until = 30;        // whole virtual seconds, then it ends
+  bool random_adc = false;
+  bool lossy_radio = false;  // link probabilities count only under it
+  std::optional<uint16_t> event_mask;  // the events it sends; nullopt: all
+};
+
+// The simulation a plan asks for (the rate and program left as they are).
+SimulationSettings settings_for(const query_file::Plan& plan);
+
+struct SessionError {
+  enum class Kind {
+    none,
+    not_running,   // nothing listens on the port we attach to
+    went_away,     // a connection failed; text: the client's reason
+    start_failed,  // text: why the simulation could not start
+    unclean_end,   // the simulation we started did not exit with status 0
+  };
+  Kind kind = Kind::none;
+  std::string text;
+};
+
+struct PumpHandlers {
+  // A result mote 0 sent to the host, read by the plan's layouts.
+  std::function<void(const query_file::Result&)> result;
+  // Every event, results included.
+  std::function<void(const ctl::Event&)> event;
+  // About four times a second: the virtual time reached, events seen so far.
+  std::function<void(int64_t now, int64_t events)> progress;
+  // Asked between events; true ends the pump.
+  std::function<bool()> stop;
+};
+
+class Session {
+ public:
+  explicit Session(std::chrono::milliseconds timeout = std::chrono::milliseconds(5000))
+      : timeout_(timeout) {}
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  bool start(const SimulationSettings& settings);
+  bool attach(uint16_t command_port);
+
+  // The mote count reply: how many motes, and the current virtual time.
+  std::optional<ctl::MoteCount> status();
+
+  // Sets the plan's ADC values and link probabilities and hands its operator
+  // messages to mote 0's serial port at their times. Results are read by its
+  // layouts from now on.
+  bool apply(const query_file::Plan& plan);
+
+  // Hands events to `handlers` until virtual time `until` (ticks), `stop`,
+  // or the end of the simulation. A simulation we started ends by itself at
+  // its time limit, which counts as success; results after `until` are
+  // dropped.
+  bool pump(int64_t until, const PumpHandlers& handlers);
+
+  // Closes the connections and ends a simulation we started (as Ctrl-C
+  // would, killing it after 10 s). False when it did not end cleanly.
+  bool end();
+
+  const SessionError& error() const { return error_; }
+  // True from a successful start() until end().
+  bool started() const { return started_; }
+  uint16_t command_port() const { return port_; }
+  // For commands the session does not offer itself.
+  ctl::CommandClient& commands() { return commands_; }
+
+ private:
+  bool fail(const ctl::ClientError& error);
+  bool fail(SessionError::Kind kind, std::string text);
+  bool watch_events();
+  void deliver(const ctl::Event& event, int64_t until, const PumpHandlers& handlers);
+
+  std::chrono::milliseconds timeout_;
+  Process process_;
+  ctl::CommandClient commands_;
+  ctl::EventClient events_;
+  bool started_ = false;
+  bool watching_ = false;
+  uint16_t port_ = 0;
+  query_file::Plan plan_;
+  int64_t now_ = 0;
+  int64_t events_seen_ = 0;
+  SessionError error_;
+};
+
+}  // namespace brelo_host
