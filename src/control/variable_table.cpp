@@ -35,9 +35,7 @@ void raw(uint8_t* out, const T& value) {
 }
 
 // The stride of a table's entries in the image clients receive.
-consteval uint16_t entry_size(std::string_view name) {
-  return protocol::variable_layout(name)->entry_size;
-}
+consteval uint16_t entry_size(std::string_view name) { return protocol::layout_of(name).entry_size; }
 
 // Pointers are shown as 0 when null and as a fixed nonzero token otherwise:
 // the host address means nothing to a client and is never given out.

@@ -51,8 +51,13 @@ constexpr const SensorInfo* sensor_by_name(std::string_view name) {
   }
   return nullptr;
 }
-// The ADC port of a sensor id (checked at compile time where it is constant).
-constexpr uint8_t adc_port_of(uint8_t id) { return sensor_by_id(id)->adc_port; }
+// The ADC port of a sensor id; 0 for no sensor.
+constexpr uint8_t adc_port_of(uint8_t id) {
+  for (const SensorInfo& s : sensors) {
+    if (s.id == id) return s.adc_port;
+  }
+  return 0;
+}
 
 static_assert([] {
   for (uint8_t i = 0; i < sensors.size(); ++i) {

@@ -273,17 +273,26 @@ inline constexpr auto variables = [] {
   }};
 }();
 
-constexpr const VariableLayout* variable_layout(std::string_view name) {
-  for (const VariableLayout& v : variables) {
-    if (name == v.name) return &v;
+// The position of a variable in the list; -1 for an unknown name.
+constexpr int variable_index(std::string_view name) {
+  for (std::size_t i = 0; i < variables.size(); ++i) {
+    if (name == variables[i].name) return static_cast<int>(i);
   }
-  return nullptr;
+  return -1;
 }
 
-// The size of a variable named at compile time; an unknown name does not compile.
-consteval uint32_t variable_size(std::string_view name) {
-  const VariableLayout* v = variable_layout(name);
-  if (v == nullptr) throw "not an inspectable variable";
-  return v->size();
+inline const VariableLayout* variable_layout(std::string_view name) {
+  int i = variable_index(name);
+  return i < 0 ? nullptr : &variables[static_cast<std::size_t>(i)];
 }
+
+// The layout of a variable named at compile time; an unknown name does not
+// compile. (Indexes, not pointers: compilers with pointer checks built in
+// refuse to compare pointers during constant evaluation.)
+consteval const VariableLayout& layout_of(std::string_view name) {
+  int i = variable_index(name);
+  if (i < 0) throw "not an inspectable variable";
+  return variables[static_cast<std::size_t>(i)];
+}
+consteval uint32_t variable_size(std::string_view name) { return layout_of(name).size(); }
 }  // namespace protocol

@@ -119,6 +119,13 @@ RecordBytes max_min_record(const int8_t* a, const int8_t* b, aggregate_kind type
   return out;
 }
 
+// A matched pair goes out, and the partner's held record is used up by it.
+void emit_match(stream_type output, uint8_t partner, const RecordBytes& out, uint8_t n) {
+  LedsM::greenToggle();
+  clear_record(partner);
+  SSToAppM::SSToApp_write(output, out.data(), n);
+}
+
 // Multiplicity of an input in a matched average: 1 when its constant is set,
 // 0 when it is not (nothing was counted for it).
 int multiplicity(uint8_t m) { return m != 0 ? 1 : 0; }
@@ -222,9 +229,7 @@ void average_1(PairAggregate p, int8_t* buf, uint8_t nbytes) {
         computed = &result;
       }
       const RecordBytes out = average_record(n.data(), p.m3, computed);
-      LedsM::greenToggle();
-      clear_record(p.second.index);
-      SSToAppM::SSToApp_write(p.output, out.data(), AVERAGE_BYTES);
+      emit_match(p.output, p.second.index, out, AVERAGE_BYTES);
     } else if (ts_h + 1 < ts_n) {
       dbg(DBG_USR1, "Il timestamp (ts_2) %i e' minore del (ts_1) %i \n", ts_h, ts_n);
       clear_record(p.second.index);
@@ -275,9 +280,7 @@ void average_2(PairAggregate p, int8_t* buf, uint8_t nbytes) {
         computed = &result;
       }
       const RecordBytes out = average_record(h, p.m3, computed);
-      LedsM::greenToggle();
-      clear_record(p.first.index);
-      SSToAppM::SSToApp_write(p.output, out.data(), AVERAGE_BYTES);
+      emit_match(p.output, p.first.index, out, AVERAGE_BYTES);
     } else if (ts_h + 2 < ts_n) {
       dbg(DBG_USR1, "Il timestamp ts_1 e' minore  del ts_2 \n");
       clear_record(p.first.index);
@@ -316,9 +319,7 @@ void max_min_1(PairAggregate p, int8_t* buf, uint8_t nbytes) {
     if (ts_n == ts_h + 1) {
       dbg(DBG_USR1, "MAX MIN 1....I timestamp %i e %i sono uguali \n", ts_n, ts_h);
       const RecordBytes out = max_min_record(n.data(), h, p.kind, p.field1, p.field2);
-      LedsM::greenToggle();
-      clear_record(p.second.index);
-      SSToAppM::SSToApp_write(p.output, out.data(), MAX_MIN_BYTES);
+      emit_match(p.output, p.second.index, out, MAX_MIN_BYTES);
     } else if (ts_h + 1 < ts_n) {
       dbg(DBG_USR1, "MAX MIN 1...Il timestamp (ts_2) %i e' minore del (ts_1) %i \n", ts_h, ts_n);
       clear_record(p.second.index);
@@ -352,9 +353,7 @@ void max_min_2(PairAggregate p, int8_t* buf, uint8_t nbytes) {
       dbg(DBG_USR1, "MAX MIN 2..I timestamp del record2 %i e del record1 %i sono uguali \n", ts_n,
           ts_h);
       const RecordBytes out = max_min_record(h, n.data(), p.kind, p.field1, p.field2);
-      LedsM::greenToggle();
-      clear_record(p.first.index);
-      SSToAppM::SSToApp_write(p.output, out.data(), MAX_MIN_BYTES);
+      emit_match(p.output, p.first.index, out, MAX_MIN_BYTES);
     } else if (ts_h + 2 < ts_n) {
       dbg(DBG_USR1, "MAX MIN 2..Il timestamp ts_1 e' minore  del ts_2 \n");
       clear_record(p.first.index);
