@@ -119,8 +119,12 @@ TEST(HostProcess, WaitKillsAChildThatOutlivesItsDeadline) {
   EXPECT_EQ(status.signal, SIGINT);
 }
 
+// Binds as brelo does, with address reuse: a port that earlier tests used
+// may still have connections waiting out their close.
 bool can_bind(uint16_t port) {
   int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  int on = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(port);

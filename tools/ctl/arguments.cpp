@@ -8,6 +8,7 @@
 #include "control/wire/gui_msg.hpp"
 #include "ctl/event_format.hpp"
 #include "protocol/debug_modes.hpp"
+#include "protocol/time_format.hpp"
 
 namespace brelo_ctl {
 namespace {
@@ -142,7 +143,7 @@ std::optional<uint16_t> parse_event_mask(const std::string& text, std::string* w
 }
 
 int64_t seconds_to_ticks(double seconds) {
-  return static_cast<int64_t>(std::llround(seconds * 4000000.0));
+  return static_cast<int64_t>(std::llround(seconds * static_cast<double>(protocol::TICKS_PER_SECOND)));
 }
 
 }  // namespace brelo_ctl
