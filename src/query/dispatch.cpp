@@ -2,8 +2,6 @@
 // and the dispatch of each completed read to the operators of its stream.
 
 #include <algorithm>
-#include <array>
-#include <climits>
 #include <cstring>
 
 #include "devices/leds_m.hpp"
@@ -231,7 +229,7 @@ Row run_merge_join_o(const operator_table_entry& op, stream_type s, bool& flag) 
 // whether an operator other than MIRROR has been given this record already.
 // `whole` is the record as aggregates read it: its first 20 bytes, zeros
 // behind its end.
-Row run_row(uint8_t i, stream_type s, uint8_t nbytes, RecordBytes& whole, bool& flag) {
+Row run_row(uint8_t i, stream_type s, uint8_t nbytes, const RecordBytes& whole, bool& flag) {
   // The entry is read afresh after each call below: a nested completion may
   // have changed it, and the operator gets its record by value.
   operator_table_entry& op = vars().operator_table[i];
@@ -439,9 +437,10 @@ result_t SSToApp_readDone(stream_type stream_desc, int8_t* buf, uint8_t nbytes,
 
   // `buf` points into the stream's ring, and an operator's write can make the
   // ring drop that very record (a cycle of streams feeding one another) while
-  // later rows still need it. Every row works from copies taken now.
-  std::array<int8_t, UINT8_MAX> record;
-  if (nbytes > 0) std::memcpy(record.data(), buf, nbytes);
+  // later rows still need it. Every row works from copies taken now (rows
+  // use at most a record's first 20 bytes).
+  RecordBytes record{};
+  if (nbytes > 0) std::memcpy(record.data(), buf, std::min(nbytes, RECORD_BYTES));
   RecordBytes whole{};
   const auto& ops = vars().operator_table;
   if (std::any_of(ops.begin(), ops.end(), [&](const operator_table_entry& op) {
