@@ -258,29 +258,6 @@ TEST_F(RemoteStream, ClosingTheDestinationDropsLaterRecords) {
   EXPECT_TRUE(reads.empty());
 }
 
-TEST_F(RemoteStream, ACloseMadeWhileTheChannelIsBusyStillReachesTheDestination) {
-  stream_type src = connect_pair();
-  const DRSDT_Entry& d = dest_entry(2, dest_desc.no);
-  ASSERT_EQ(d.src_counter, 1);
-  as_mote(1);
-  AMPromiscuous::vars().state = true;  // another layer holds the radio
-  write(1, src, {1});
-  ASSERT_EQ(close(1, src), SUCCESS);
-  // The name is free at once; the new open follows the CLOSE.
-  ASSERT_EQ(open_r(1, kName, 2), SUCCESS);
-  settle();
-  EXPECT_EQ(d.src_counter, 1);  // nothing has left mote 1 yet
-  as_mote(1);
-  AMPromiscuous::vars().state = false;
-  for (int i = 0; i < 4; ++i) settle();
-  // The CLOSE and the new OPEN both arrived: the destination counts the
-  // source once, on its new channel, and was told of it again.
-  EXPECT_EQ(d.src_counter, 1);
-  EXPECT_EQ(opened_on(2).size(), 2u);
-  ASSERT_EQ(opened_on(1).size(), 2u);
-  EXPECT_EQ(opened_on(1)[1].success, SUCCESS);
-}
-
 TEST_F(RemoteStream, AStreamClosedBeforeItsOpenCompletedIsClosedAtBothEnds) {
   ASSERT_EQ(open_r(2, kName, 2), SUCCESS);
   as_mote(1);
