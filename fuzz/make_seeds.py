@@ -96,3 +96,18 @@ SELF_FEEDING = [
     operator(3, 12),
 ]
 write("operator_fuzz", "self_feeding", b"".join(step(0, m) for m in SELF_FEEDING) + step(0, b"\0" * 32, wait=31))
+# Two local streams of one record feeding each other (a -> b -> a) with a
+# MIRROR of a: writing round the cycle drops the record a read of a is still
+# handing to the MIRROR.
+CYCLE = [
+    operator(4, 11, sensor=1, rate=4000, buffer=4, sampling=1),  # sensor stream, index 0
+    operator(4, 10, buffer=1),                                    # a, index 1
+    operator(4, 10, buffer=1),                                    # b, index 2
+    operator(4, 10, buffer=8),                                    # mirror copies, index 3
+    operator(4, 8, in1=0, out=1, numfields=4),                    # send sensor -> a
+    operator(4, 8, in1=1, out=2, numfields=4),                    # send a -> b
+    operator(4, 14, in1=1, out=3, numfields=4),                   # mirror a -> copies
+    operator(4, 8, in1=2, out=1, numfields=4),                    # send b -> a
+    operator(4, 12),
+]
+write("operator_fuzz", "cycle_with_mirror", b"".join(step(0, m) for m in CYCLE) + step(0, b"\0" * 32, wait=31))

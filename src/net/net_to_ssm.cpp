@@ -1,14 +1,77 @@
 #include "net/net_to_ssm.hpp"
 
+#include <array>
+
 #include "kernel/atomic.hpp"
+#include "kernel/dbg.hpp"
+#include "kernel/event.hpp"
 #include "kernel/per_mote.hpp"
+#include "kernel/schedule.hpp"
 #include "kernel/vex_state.hpp"
+#include "kernel/world.hpp"
 #include "net/am_promiscuous.hpp"
 
 namespace NetToSSM {
 namespace {
 PerMote<Vars> net;
 User user;
+
+// Ticks between tries while another layer holds the active-message layer:
+// a small part of one radio packet.
+constexpr vex_time_t SEND_RETRY_DELAY = 4000;
+
+// Bumped at every init of a mote, so that a retry scheduled in a previous
+// life of the mote does nothing. Survives the reset of component variables.
+std::array<uint32_t, VEXNODES> retry_generation{};
+const WorldReset clear_retry_generations{[] { restore_table(retry_generation); }};
+
+struct SendRetryEvent final : event_t {
+  uint32_t generation = 0;
+  void handle(EventPtr, VEX_state_t&) override {
+    if (generation != retry_generation[mote]) return;
+    vars().retry_armed = false;
+    send_next();
+  }
+};
+
+void arm_retry() {
+  Vars& v = vars();
+  if (v.retry_armed) return;
+  v.retry_armed = true;
+  const int mote = vex_state.current_node.load();
+  auto retry = sim::make_event<SendRetryEvent>(mote, sim::now() + SEND_RETRY_DELAY);
+  retry->generation = retry_generation[mote];
+  sim::schedule(std::move(retry));
+}
+
+// The packet record each kind of channel message is sent from.
+VEX_Msg& buffer_for(Vars& v, uint8_t msg_type) {
+  switch (msg_type) {
+    case OPEN: return v.connect_buffer;
+    case CLOSE: return v.disconnect_buffer;
+    default: return v.send_buffer;
+  }
+}
+
+// Queues a channel message and sends it if the way is free. Writes leave
+// room for the opens and closes of every channel.
+result_t submit(const MsgNet& m) {
+  Vars& v = vars();
+  const bool room = m.msg_type == WRITE
+                        ? v.waiting.size() < CHANNEL_QUEUE_LENGTH - PLACES_KEPT_FOR_OPEN_AND_CLOSE
+                        : !v.waiting.full();
+  if (!room || !v.waiting.push(m)) return FAIL;
+  send_next();
+  return SUCCESS;
+}
+
+// The entry of a channel in the given state, or null.
+table_elem* entry_of(channel_type channel_id, uint8_t validity) {
+  for (table_elem& e : vars().channel_table) {
+    if (e.validity == validity && e.channel_id == channel_id) return &e;
+  }
+  return nullptr;
+}
 
 uint16_t own_address() {
   uint8_t atomic = __quil_atomic_start();
@@ -38,6 +101,8 @@ bool accepted(const MsgNet& m) {
   switch (m.msg_type) {
     case OPEN: {
       if (m.dest != VEX_LOCAL_ADDRESS) return false;
+      // A repeated OPEN of a channel already held keeps its entry.
+      if (ours(m.channel_id)) return true;
       int entry = entryGet();
       return entry >= 0 && channelInsert(entry, m.dest, m.channel_id) == SUCCESS;
     }
@@ -58,7 +123,7 @@ void set_user(const User& u) { user = u; }
 int entryGet() {
   const Vars& v = vars();
   for (int i = 0; i < CHANNELS; ++i) {
-    if (v.channel_table[i].validity == 0) return i;
+    if (v.channel_table[i].validity == CHANNEL_FREE) return i;
   }
   return -1;
 }
@@ -66,96 +131,92 @@ int entryGet() {
 result_t channelInsert(int entry, uint16_t dest, channel_type channel_id) {
   if (entry < 0 || entry >= CHANNELS) return FAIL;
   table_elem& e = vars().channel_table[entry];
-  if (e.validity != 0) return FAIL;
-  e = {channel_id, dest, 1};
+  if (e.validity != CHANNEL_FREE) return FAIL;
+  e = {channel_id, dest, CHANNEL_IN_USE};
   return SUCCESS;
 }
 
 result_t destGet(channel_type channel_id, uint16_t* dest) {
-  for (const table_elem& e : vars().channel_table) {
-    if (e.validity != 0 && e.channel_id == channel_id) {
-      *dest = e.dest;
-      return SUCCESS;
-    }
-  }
-  return FAIL;
+  const table_elem* e = entry_of(channel_id, CHANNEL_IN_USE);
+  if (e == nullptr) return FAIL;
+  *dest = e->dest;
+  return SUCCESS;
 }
 
 // Channels are one hop, so the next hop is the destination itself.
 result_t nexthopGet(channel_type channel_id, uint16_t* dest) { return destGet(channel_id, dest); }
 
 result_t channelRemove(channel_type channel_id) {
-  for (table_elem& e : vars().channel_table) {
-    if (e.validity != 0 && e.channel_id == channel_id) {
-      e.validity = 0;
-      return SUCCESS;
-    }
-  }
-  return FAIL;
+  table_elem* e = entry_of(channel_id, CHANNEL_IN_USE);
+  if (e == nullptr) return FAIL;
+  e->validity = CHANNEL_FREE;
+  return SUCCESS;
 }
 
 result_t NetToSS_connect(uint32_t stream_rate, vex_time_t start_time, uint8_t pktSS_size,
-                         uint16_t dest, const MsgSS* msg) {
-  Vars& v = vars();
-  if (v.send_pending) return FAIL;
+                         uint16_t dest, const MsgSS* msg, channel_type* channel_id_out) {
   int entry = entryGet();
   if (entry < 0) return FAIL;
   channel_type channel_id = VEX_LOCAL_ADDRESS * 256 + entry;
   if (channelInsert(entry, dest, channel_id) == FAIL) return FAIL;
 
-  v.send_pending = true;
   MsgNet m = plain_message(OPEN, dest, channel_id, *msg);
   m.stream_rate = stream_rate;
   m.start_time = to_split_time(start_time);
   m.data_size = pktSS_size;
-  to_packet(m, v.connect_buffer);
-  if (AMPromiscuous::SendMsg_send(AM_NETMSG, dest, MSG_NET_LENGTH, &v.connect_buffer) == FAIL) {
+  if (submit(m) == FAIL) {
     channelRemove(channel_id);
-    v.send_pending = false;
     return FAIL;
   }
+  if (channel_id_out != nullptr) *channel_id_out = channel_id;
   return SUCCESS;
 }
 
 result_t NetToSS_send(channel_type channel_id, const MsgSS* msg) {
-  Vars& v = vars();
-  if (v.send_pending) return FAIL;
   uint16_t dest = 0;
   if (nexthopGet(channel_id, &dest) == FAIL) return FAIL;
+  return submit(plain_message(WRITE, dest, channel_id, *msg));
+}
 
-  v.send_pending = true;
-  to_packet(plain_message(WRITE, dest, channel_id, *msg), v.send_buffer);
-  if (AMPromiscuous::SendMsg_send(AM_NETMSG, dest, MSG_NET_LENGTH, &v.send_buffer) == FAIL) {
-    v.send_pending = false;
+result_t NetToSS_disconnect(channel_type channel_id, const MsgSS* msg) {
+  table_elem* e = entry_of(channel_id, CHANNEL_IN_USE);
+  if (e == nullptr) return FAIL;
+  // No more writes; the entry stays taken until the CLOSE leaves.
+  e->validity = CHANNEL_CLOSING;
+  if (submit(plain_message(CLOSE, e->dest, channel_id, *msg)) == FAIL) {
+    e->validity = CHANNEL_IN_USE;
     return FAIL;
   }
   return SUCCESS;
 }
 
-result_t NetToSS_disconnect(channel_type channel_id, const MsgSS* msg) {
+void send_next() {
   Vars& v = vars();
-  if (v.send_pending) return FAIL;
-  uint16_t dest = 0;
-  if (nexthopGet(channel_id, &dest) == FAIL) return FAIL;
-  channelRemove(channel_id);
-
-  v.send_pending = true;
-  to_packet(plain_message(CLOSE, dest, channel_id, *msg), v.disconnect_buffer);
-  if (AMPromiscuous::SendMsg_send(AM_NETMSG, dest, MSG_NET_LENGTH, &v.disconnect_buffer) ==
-      FAIL) {
-    v.send_pending = false;
-    return FAIL;
+  if (v.send_pending || v.waiting.empty()) return;
+  const MsgNet& m = v.waiting.front();
+  VEX_Msg& packet = buffer_for(v, m.msg_type);
+  to_packet(m, packet);
+  if (AMPromiscuous::SendMsg_send(AM_NETMSG, m.dest, MSG_NET_LENGTH, &packet) == FAIL) {
+    arm_retry();  // another layer's packet holds the way; no completion of ours will come
+    return;
   }
-  return SUCCESS;
+  v.send_pending = true;
+  if (m.msg_type == CLOSE) {
+    table_elem* closed = entry_of(m.channel_id, CHANNEL_CLOSING);
+    if (closed != nullptr) closed->validity = CHANNEL_FREE;
+  }
+  v.waiting.pop();
 }
 
 result_t SendMsg_sendDone(VEX_MsgPtr msg, result_t success) {
   vars().send_pending = false;
   MsgNet m = from_packet(*msg);
-  if (m.msg_type != OPEN) return SUCCESS;
-  if (success == FAIL) channelRemove(m.channel_id);
-  MsgSS ss = payload_of(m);
-  if (user.connectDone != nullptr) user.connectDone(m.channel_id, &ss, success);
+  if (m.msg_type == OPEN) {
+    if (success == FAIL) channelRemove(m.channel_id);
+    MsgSS ss = payload_of(m);
+    if (user.connectDone != nullptr) user.connectDone(m.channel_id, &ss, success);
+  }
+  send_next();
   return SUCCESS;
 }
 
@@ -172,9 +233,12 @@ VEX_MsgPtr ReceiveMsg_receive(VEX_MsgPtr msg) {
 
 result_t StdControl_init() {
   Vars& v = vars();
-  for (table_elem& e : v.channel_table) e.validity = 0;
+  for (table_elem& e : v.channel_table) e.validity = CHANNEL_FREE;
   v.pbuffer = &v.global_buffer;
   v.send_pending = false;
+  v.waiting = {};
+  v.retry_armed = false;
+  ++retry_generation[vex_state.current_node.load()];
   return AMPromiscuous::Control_init();
 }
 

@@ -434,16 +434,19 @@ void average_t(stream_type stream_input, stream_type stream_output, record_type 
 }
 
 bool aggregate_fields_acceptable(const OperatorMsg& m) {
-  const bool fields_ok = m.field1 < MAX_FIELDS;
+  // Aggregates keep only a record's first ten bytes, so only its first five
+  // fields can be compared or averaged.
+  constexpr uint8_t kept_fields = KEPT_BYTES / 2;
+  const bool fields_ok = m.field1 < kept_fields;
   switch (m.msg_type) {
     case AVG_1:
     case AVG_2:
     case AVG_P1:
     case AVG_P2:
       // constant3 names the count byte of the ten-byte output.
-      return fields_ok && m.field2 < MAX_FIELDS && m.constant3 < KEPT_BYTES;
+      return fields_ok && m.field2 < kept_fields && m.constant3 < KEPT_BYTES;
     case MAX_MIN_1:
-    case MAX_MIN_2: return fields_ok && m.field2 < MAX_FIELDS;
+    case MAX_MIN_2: return fields_ok && m.field2 < kept_fields;
     default: return fields_ok;  // the windows use field1 only
   }
 }

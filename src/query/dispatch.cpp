@@ -227,15 +227,13 @@ Row run_merge_join_o(const operator_table_entry& op, stream_type s, bool& flag) 
 
 // Runs the row of operator i for one completion of stream s. `flag` says
 // whether an operator other than MIRROR has been given this record already.
-Row run_row(uint8_t i, stream_type s, int8_t* buf, uint8_t nbytes, bool& flag) {
+// `whole` is the record as aggregates read it: its first 20 bytes, zeros
+// behind its end.
+Row run_row(uint8_t i, stream_type s, uint8_t nbytes, const RecordBytes& whole, bool& flag) {
   // The entry is read afresh after each call below: a nested completion may
   // have changed it, and the operator gets its record by value.
   operator_table_entry& op = vars().operator_table[i];
   uint8_t size = std::min(nbytes, RECORD_BYTES);
-  // Aggregates read the new record themselves, from a copy that ends in
-  // zeros where the record ends.
-  RecordBytes whole{};
-  if (is_aggregate(op.operator_)) whole = aggregate_input(s, buf, nbytes);
   switch (op.operator_) {
     case SELECT_C:
       if (!claim(flag, "flag a uno.\n") || !output_open(op, "SELECT_C")) break;
@@ -285,20 +283,30 @@ Row run_row(uint8_t i, stream_type s, int8_t* buf, uint8_t nbytes, bool& flag) {
     case AVG_P1:
     case AVG_P2:
     case MAX_MIN_1:
-    case MAX_MIN_2: return run_pair(i, whole, nbytes, flag);
+    case MAX_MIN_2: {
+      // Each pair side works on a copy of its own, as the rows before it did.
+      RecordBytes pair_input = whole;
+      return run_pair(i, pair_input, nbytes, flag);
+    }
     case MAX_MIN_T:
       if (!claim(flag, "flag a uno.\n") || !output_open(op, "MAX_MIN_T")) break;
       trace_read_done("MAX_MIN_T");
-      max_min_t(s, desc(op.stream_output), op.record, op.field1,
-                op.constant == 1 ? MAXIMUM : MINIMUM, i, reinterpret_cast<uint8_t*>(whole.data()),
-                op.constant2);
+      {
+        RecordBytes window_input = whole;
+        max_min_t(s, desc(op.stream_output), op.record, op.field1,
+                  op.constant == 1 ? MAXIMUM : MINIMUM, i,
+                  reinterpret_cast<uint8_t*>(window_input.data()), op.constant2);
+      }
       break;
     case AVG_T:
       if (!claim(flag, "flag a uno.\n") || !output_open(op, "AVG_T")) break;
       trace_read_done("AVG_T");
       dbg(DBG_USR1, "AVG_T...readDone...valore di constant2..%i.\n", op.constant2);
-      average_t(s, desc(op.stream_output), op.record, op.field1, i,
-                reinterpret_cast<uint8_t*>(whole.data()), op.constant2);
+      {
+        RecordBytes window_input = whole;
+        average_t(s, desc(op.stream_output), op.record, op.field1, i,
+                  reinterpret_cast<uint8_t*>(window_input.data()), op.constant2);
+      }
       break;
     default:
       break;
@@ -355,6 +363,31 @@ void remove_read_request(stream_type stream_desc) {
 }
 
 namespace {
+bool read_counted(stream_type s) {
+  const auto& requests = vars().read_requested;
+  return std::any_of(requests.begin(), requests.end(), [&](const app_read_request& r) {
+    return r.stream_desc.no != -1 && same_stream(r.stream_desc, s) && r.num_reads > 0;
+  });
+}
+
+// An operator that met its output still unopened let its record go and
+// stopped reading. Now that the output at `output` is open, every such
+// operator whose input nobody reads asks for its next record again.
+void resume_writers_of(int8_t output) {
+  for (const operator_table_entry& op : vars().operator_table) {
+    if (op.operator_ == NO_OPERATOR || op.operator_ == MIRROR || op.stream_output != output) {
+      continue;
+    }
+    // Inner join operators are read by their outer partners.
+    if (op.operator_ == SYNC_JOIN_I || op.operator_ == MERGE_JOIN_I) continue;
+    const open_table_entry* in = open_entry(op.stream_input1);
+    if (!is_open(op.stream_input1)) continue;
+    if (in->sensor_tid != 0 && in->sampling_type == ON_DEMAND) continue;
+    if (read_counted(in->stream_desc)) continue;
+    request_next_record(in->stream_desc, bytes_of(op));
+  }
+}
+
 // Completions nested inside one another on the simulation thread's stack.
 // An acyclic query nests at most one level per record waiting in the
 // stream its read started from (255) plus one per stream along its path.
@@ -402,14 +435,28 @@ result_t SSToApp_readDone(stream_type stream_desc, int8_t* buf, uint8_t nbytes,
     return FAIL;
   }
 
+  // `buf` points into the stream's ring, and an operator's write can make the
+  // ring drop that very record (a cycle of streams feeding one another) while
+  // later rows still need it. Every row works from copies taken now (rows
+  // use at most a record's first 20 bytes).
+  RecordBytes record{};
+  if (nbytes > 0) std::memcpy(record.data(), buf, std::min(nbytes, RECORD_BYTES));
+  RecordBytes whole{};
+  const auto& ops = vars().operator_table;
+  if (std::any_of(ops.begin(), ops.end(), [&](const operator_table_entry& op) {
+        return is_aggregate(op.operator_) && reads_stream(op, stream_desc);
+      })) {
+    whole = aggregate_input(stream_desc, buf, nbytes);
+  }
+
   // Every operator reading the stream gets its working record refreshed, but
   // only the first (besides any MIRROR) runs on it.
   bool flag = false;
   for (uint8_t i = 0; i < OPERATOR_ENTRIES; ++i) {
     operator_table_entry& op = vars().operator_table[i];
     if (op.operator_ == NO_OPERATOR || !reads_stream(op, stream_desc)) continue;
-    if (!is_aggregate(op.operator_)) refresh(op.record, buf, nbytes);
-    if (run_row(i, stream_desc, buf, nbytes, flag) == Row::fail) return FAIL;
+    if (!is_aggregate(op.operator_)) refresh(op.record, record.data(), nbytes);
+    if (run_row(i, stream_desc, nbytes, whole, flag) == Row::fail) return FAIL;
   }
   remove_read_request(stream_desc);
   return success;
@@ -431,7 +478,10 @@ result_t SSToApp_openRemoteDone(stream_type stream_desc, uint8_t symbolic_name,
       open_table_entry& entry = v.open_table[e];
       if (entry.symbolic_name != symbolic_name || entry.validity != 1) continue;
       entry.stream_desc = stream_desc;
-      if (entry.dest != VEX_LOCAL_ADDRESS) break;  // writing side: only recorded
+      if (entry.dest != VEX_LOCAL_ADDRESS) {
+        resume_writers_of(e);
+        break;
+      }
 
       dbg(DBG_USR1, "OPENREMOTEDONE---completata l'apertura di un remote stream in lettura.\n");
       // The first installed operator reading the stream asks for its first record.

@@ -30,7 +30,15 @@ bool acceptable(const OperatorMsg& m, operator_type kind) {
     case SYNC_JOIN_O:
     case MERGE_JOIN_I:
     case MERGE_JOIN_O: ok = join_acceptable(m); break;
-    default: ok = is_aggregate(kind) ? aggregate_fields_acceptable(m) : true; break;
+    default:
+      if (is_aggregate(kind) && !aggregate_fields_acceptable(m)) {
+        dbg(DBG_ERROR,
+            "PellundM: aggregate %u of query %u names a field beyond the ten bytes it keeps; not "
+            "installed.\n",
+            static_cast<unsigned>(kind), static_cast<unsigned>(m.query_id));
+        return false;
+      }
+      break;
   }
   if (!ok) {
     dbg(DBG_ERROR, "PellundM: operator %u of query %u names a field outside the record; not installed.\n",
@@ -133,15 +141,20 @@ void stop_query(uint8_t q) {
   Vars& v = vars();
   for (open_table_entry& e : v.open_table) {
     if (e.validity == 0 || e.query_id != q) continue;
+    bool open_in_progress = false;
     if (e.symbolic_name != 0) {
       for (app_open_request& r : v.open_requested) {
         if (r.symbolic_name == e.symbolic_name) {
           r.symbolic_name = 0;
+          open_in_progress = true;
           break;
         }
       }
     }
     if (e.stream_desc.no < 0) {
+      // A remote open still on its way is closed all the same, or the
+      // stream would keep its name on this mote for good.
+      if (open_in_progress) SSToAppM::SSToApp_close_r(e.symbolic_name, e.dest);
       // Never opened: detached from the query, but it keeps its index.
       e.query_id = 0;
       continue;

@@ -27,7 +27,7 @@
 #include "protocol/operator_msg.hpp"
 #include "protocol/operators.hpp"
 #include "protocol/tables.hpp"
-#include "query/bounded_queue.hpp"
+#include "kernel/bounded_queue.hpp"
 #include "streams/stream_types.hpp"
 
 namespace PellundM {

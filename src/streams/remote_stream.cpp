@@ -135,7 +135,10 @@ result_t open_source(uint8_t symbolic_name, uint32_t stream_rate, vex_time_t sta
   r.packet.stream_rate = stream_rate;
   r.packet.start_time = to_split_time(start_time);
   r.packet.reliability = reliability;
-  if (NetToSSM::NetToSS_connect(stream_rate, start_time, sizeof(MsgSS), dest, &r.packet) == FAIL) {
+  // The channel id is known at once, so the stream can be closed before its
+  // open has completed: the CLOSE then follows the OPEN.
+  if (NetToSSM::NetToSS_connect(stream_rate, start_time, sizeof(MsgSS), dest, &r.packet,
+                                &e.channel_id) == FAIL) {
     e.symbolic_name = 0;
     e.buffer_size = 0;
     return FAIL;
@@ -245,18 +248,22 @@ result_t SSToApp_open_r(uint8_t symbolic_name, uint32_t stream_rate, vex_time_t 
 
 result_t NetToSS_connectDone(channel_type channel_id, MsgSSPtr msg, result_t success) {
   uint8_t symbolic_name = msg->symbolic_name;
+  // The entry that opened this channel; none when the stream was closed
+  // before its open completed.
   int no = find_source(symbolic_name);
+  if (no >= 0 && vars().src_remote_table[no].channel_id != channel_id) no = -1;
   if (success == SUCCESS && no >= 0) {
     SRSDT_Entry& e = vars().src_remote_table[no];
-    e.channel_id = channel_id;
     record_completion({SRSDT_ID, static_cast<int8_t>(no)}, e.symbolic_name, SUCCESS);
     return SUCCESS;
   }
-  if (success != SUCCESS && no >= 0) {
+  // Closed before its open completed: nobody waits for the completion, and a
+  // later open of the same name must not take it for its own.
+  if (no < 0 && success == SUCCESS) return SUCCESS;
+  if (no >= 0) {
     SRSDT_Entry& e = vars().src_remote_table[no];
-    e.symbolic_name = 0;
-    e.buffer_size = 0;
-    release_copies(e);
+    e = SRSDT_Entry{};
+    e.channel_id = -1;
   }
   record_completion(NO_STREAM, symbolic_name, FAIL);
   return SUCCESS;
@@ -331,23 +338,21 @@ result_t close_remote_source(stream_type desc) {
   if (e.symbolic_name == 0) return FAIL;
   RemoteVars& r = remote_vars();
   r.packet = stream_message(CLOSE_SS, e.symbolic_name);
-  if (NetToSSM::NetToSS_disconnect(e.channel_id, &r.packet) == FAIL) {
-    // Kept so the close can be tried again - unless the channel is already
-    // gone (its CLOSE could not be sent), when no later close could succeed.
-    uint16_t dest = 0;
-    bool channel_left = e.channel_id == -1 || NetToSSM::nexthopGet(e.channel_id, &dest) == SUCCESS;
-    if (channel_left) return FAIL;
-    release_copies(e);
-    e = SRSDT_Entry{};
-    e.channel_id = -1;
-    return FAIL;
-  }
-  release_copies(e);
+  // The channel layer queues the CLOSE behind whatever it is sending; it
+  // refuses only a channel it no longer has (its open failed), and then
+  // there is nothing left to close either.
+  result_t closed = NetToSSM::NetToSS_disconnect(e.channel_id, &r.packet);
+  e = SRSDT_Entry{};
   e.channel_id = -1;
-  e.symbolic_name = 0;
-  e.current_cursor = 0;
-  e.buffer_size = 0;
-  return SUCCESS;
+  return closed;
+}
+
+result_t SSToApp_close_r(uint8_t symbolic_name, uint16_t dest) {
+  const bool destination = dest == VEX_LOCAL_ADDRESS;
+  int no = destination ? find_destination(symbolic_name) : find_source(symbolic_name);
+  if (no < 0) return FAIL;
+  if (destination && !app_opened(vars().dest_remote_table[no])) return FAIL;
+  return SSToApp_close({destination ? DRSDT_ID : SRSDT_ID, static_cast<int8_t>(no)});
 }
 
 result_t close_remote_destination(stream_type desc) {

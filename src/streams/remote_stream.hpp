@@ -7,6 +7,9 @@
 // The destination keeps received records in a ring read like a local
 // stream. A source sends each record once, when it is written; opened with
 // reliability 1 it also keeps copies of the last records it wrote.
+// Closing a source frees its entry and name at once, even before its open
+// has completed; the channel layer sends the CLOSE after whatever it still
+// has to send, so the destination stops counting the source.
 //
 // Open completions (openRemoteDone) are queued per mote and each is
 // signalled exactly once, from a task, in the order they were recorded.

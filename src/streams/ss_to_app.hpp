@@ -79,6 +79,10 @@ result_t SSToApp_open_r(uint8_t symbolic_name, uint32_t stream_rate, vex_time_t 
 result_t SSToApp_read(stream_type stream_desc, uint8_t nbytes);
 int8_t SSToApp_write(stream_type stream_desc, const int8_t* buf, uint8_t nbytes);
 result_t SSToApp_close(stream_type stream_desc);
+// Closes the remote stream this mote opened under `symbolic_name` towards
+// `dest` (the mote itself for the reading side) before its open completed,
+// when the application holds no descriptor for it yet.
+result_t SSToApp_close_r(uint8_t symbolic_name, uint16_t dest);
 
 result_t TimerStamp_fired();
 result_t TimerEpoch_fired();

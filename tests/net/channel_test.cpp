@@ -130,28 +130,30 @@ TEST_F(Channel, TheOpenGoesOnTheAirLaidOutAsOn32BitMachines) {
 
 TEST_F(Channel, OpenReachesTheDestinationAndCompletesAtTheSource) {
   ASSERT_EQ(connect(3, 2), SUCCESS);
-  EXPECT_EQ(connect(3, 2, 8), FAIL);  // the OPEN is still outstanding
+  // A second OPEN while the first is outstanding waits for it, then follows.
+  ASSERT_EQ(connect(3, 5, 8), SUCCESS);
+  EXPECT_EQ(sent.size(), 1u);
   settle();
-  ASSERT_EQ(arrived.size(), 1u);
+  ASSERT_EQ(arrived.size(), 2u);
   EXPECT_EQ(arrived[0].mote, 2);  // motes 1 and 5 heard it too, and dropped it
   EXPECT_EQ(arrived[0].channel_id, 768);
   EXPECT_EQ(arrived[0].msg.symbolic_name, 7);
   EXPECT_EQ(channels_of(1), 0);
-  EXPECT_EQ(channels_of(5), 0);
+  EXPECT_EQ(channels_of(5), 1);
   const auto& at_dest = NetToSSM::vars_of(2).channel_table[0];
   EXPECT_EQ(at_dest.channel_id, 768);
   EXPECT_EQ(at_dest.dest, 2);
 
-  ASSERT_EQ(connected.size(), 1u);
+  // Each open completes once, in the order they were made.
+  ASSERT_EQ(connected.size(), 2u);
   EXPECT_EQ(connected[0].mote, 3);
   EXPECT_EQ(connected[0].channel_id, 768);
   EXPECT_EQ(connected[0].msg.symbolic_name, 7);
   EXPECT_EQ(connected[0].success, SUCCESS);
-
-  ASSERT_EQ(connect(3, 5, 8), SUCCESS);
-  settle();
-  EXPECT_EQ(connected.back().channel_id, 769);
-  EXPECT_EQ(arrived.back().mote, 5);
+  EXPECT_EQ(connected[1].channel_id, 769);
+  EXPECT_EQ(connected[1].msg.symbolic_name, 8);
+  EXPECT_EQ(arrived[1].mote, 5);
+  EXPECT_EQ(arrived[1].channel_id, 769);
 }
 
 TEST_F(Channel, WritesAndClosesArriveOnlyOnOpenChannelsOfTheirDestination) {
@@ -159,10 +161,11 @@ TEST_F(Channel, WritesAndClosesArriveOnlyOnOpenChannelsOfTheirDestination) {
   connect(3, 2);
   settle();
   ASSERT_EQ(send(3, 768, 1), SUCCESS);
-  EXPECT_EQ(send(3, 768, 2), FAIL);  // one message at a time
+  ASSERT_EQ(send(3, 768, 2), SUCCESS);  // waits for the first
   settle();
-  ASSERT_EQ(arrived.size(), 2u);
+  ASSERT_EQ(arrived.size(), 3u);
   EXPECT_EQ(arrived[1].msg.data[0], 1);
+  EXPECT_EQ(arrived[2].msg.data[0], 2);
   EXPECT_EQ(connected.size(), 1u);  // only the OPEN's completion is reported
 
   // A WRITE on a channel the destination never saw opened is dropped.
@@ -170,19 +173,19 @@ TEST_F(Channel, WritesAndClosesArriveOnlyOnOpenChannelsOfTheirDestination) {
   NetToSSM::vars().channel_table[1] = {769, 2, 1};
   send(3, 769, 3);
   settle();
-  EXPECT_EQ(arrived.size(), 2u);
+  EXPECT_EQ(arrived.size(), 3u);
 
   ASSERT_EQ(disconnect(3, 768), SUCCESS);
   settle();
-  ASSERT_EQ(arrived.size(), 3u);
-  EXPECT_EQ(arrived[2].msg.msg_type, CLOSE_SS);
+  ASSERT_EQ(arrived.size(), 4u);
+  EXPECT_EQ(arrived[3].msg.msg_type, CLOSE_SS);
   EXPECT_EQ(channels_of(2), 0);
   // The same channel opened again at the source only: the WRITE is dropped.
   as_mote(3);
   NetToSSM::vars().channel_table[0] = {768, 2, 1};
   send(3, 768, 4);
   settle();
-  EXPECT_EQ(arrived.size(), 3u);
+  EXPECT_EQ(arrived.size(), 4u);
 }
 
 TEST_F(Channel, AFailedOpenFreesItsChannel) {
@@ -194,24 +197,52 @@ TEST_F(Channel, AFailedOpenFreesItsChannel) {
   EXPECT_EQ(connected[0].success, FAIL);
   EXPECT_EQ(channels_of(3), 0);
   EXPECT_FALSE(NetToSSM::vars_of(3).send_pending);
-
-  // Refused at once by the active-message layer, busy with another send.
-  as_mote(3);
-  AMPromiscuous::vars().state = true;
-  EXPECT_EQ(connect(3, 2), FAIL);
-  EXPECT_EQ(channels_of(3), 0);
-  EXPECT_FALSE(NetToSSM::vars_of(3).send_pending);
 }
 
-TEST_F(Channel, ADisconnectThatCannotBeSentStillRemovesTheChannel) {
+TEST_F(Channel, MessagesWaitWhileAnotherLayerHoldsTheRadio) {
   connect(3, 2);
   settle();
+  // Another layer's packet holds the active-message layer of mote 3.
   as_mote(3);
   AMPromiscuous::vars().state = true;
-  EXPECT_EQ(disconnect(3, 768), FAIL);
-  EXPECT_EQ(channels_of(3), 0);
-  EXPECT_FALSE(NetToSSM::vars_of(3).send_pending);
-  EXPECT_EQ(disconnect(3, 768), FAIL);
+  ASSERT_EQ(connect(3, 5, 8), SUCCESS);
+  ASSERT_EQ(disconnect(3, 768), SUCCESS);
+  EXPECT_EQ(send(3, 768, 1), FAIL);  // closed: no more writes
+  settle();
+  EXPECT_EQ(arrived.size(), 1u);
+  // The closed channel keeps its entry until its CLOSE leaves.
+  EXPECT_EQ(NetToSSM::vars_of(3).channel_table[0].validity, NetToSSM::CHANNEL_CLOSING);
+
+  as_mote(3);
+  AMPromiscuous::vars().state = false;
+  settle();
+  settle();
+  ASSERT_EQ(arrived.size(), 3u);
+  EXPECT_EQ(arrived[1].mote, 5);
+  EXPECT_EQ(arrived[1].channel_id, 769);
+  EXPECT_EQ(arrived[2].mote, 2);
+  EXPECT_EQ(arrived[2].msg.msg_type, CLOSE_SS);
+  EXPECT_EQ(channels_of(2), 0);
+  EXPECT_EQ(channels_of(3), 1);
+  EXPECT_EQ(connected.size(), 2u);
+}
+
+TEST_F(Channel, ARepeatedOpenKeepsTheEntryItsChannelHolds) {
+  connect(3, 2);
+  settle();
+  // Mote 3 forgets the channel (as after a reboot) and opens it again, many times.
+  for (int i = 0; i < 6; ++i) {
+    as_mote(3);
+    NetToSSM::vars().channel_table[0].validity = 0;
+    ASSERT_EQ(connect(3, 2), SUCCESS);
+    settle();
+  }
+  EXPECT_EQ(channels_of(2), 1);
+  EXPECT_EQ(arrived.size(), 7u);  // each is handed up; the stream system ignores repeats
+  ASSERT_EQ(connect(5, 2, 9), SUCCESS);  // room is left for other sources
+  settle();
+  EXPECT_EQ(channels_of(2), 2);
+  EXPECT_EQ(arrived.back().channel_id, 5 * 256);
 }
 
 TEST_F(Channel, FourChannelsPerMoteAtMost) {

@@ -295,10 +295,16 @@ TEST_F(WindowAggregate, AggregatesNamingBytesOutsideTheirRecordsAreRefused) {
   OperatorMsg bad_count = op(7, AVG_1, 0, 1, 4);
   bad_count.field1 = bad_count.field2 = 3;
   bad_count.constant3 = 10;
+  // Fields 5-9 exist in a record but not in the ten bytes aggregates keep.
+  OperatorMsg beyond_window = op(7, MAX_MIN_T, 0, 1, 4);
+  beyond_window.field1 = 5;
+  OperatorMsg beyond_pair = op(7, MAX_MIN_2, 0, 1, 4);
+  beyond_pair.field1 = 3;
+  beyond_pair.field2 = 9;
   OperatorMsg ok = op(7, MAX_MIN_1, 0, 1, 4);
-  ok.field1 = ok.field2 = 9;
+  ok.field1 = ok.field2 = 4;
   ok.constant3 = 200;  // unused by max/min
-  decode_all(3, {bad, bad_count, ok});
+  decode_all(3, {bad, bad_count, beyond_window, beyond_pair, ok});
   EXPECT_EQ(op_of(3, 0).operator_, MAX_MIN_1);
   EXPECT_EQ(op_of(3, 1).operator_, NO_OPERATOR);
 }

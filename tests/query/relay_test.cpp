@@ -1,0 +1,86 @@
+// Records that cross several hops: query files compiled as the runner does,
+// installed on the motes they name, run by the simulator's main loop with the
+// bit-level radio. Each relay reads one remote stream and writes the next,
+// so it holds an incoming and an outgoing channel at once.
+
+#include "query_fixture.hpp"
+
+#include "queryfile/query_compile.hpp"
+#include "queryfile/query_file.hpp"
+
+namespace query_test {
+namespace {
+class Relay : public QueryTest {
+ protected:
+  // Compiles `text`, boots its motes, hands each message to its mote at its
+  // time and runs until `until` virtual seconds.
+  static void run_file(const std::string& text, double until) {
+    auto parsed = query_file::parse(text, "relay.query");
+    ASSERT_TRUE(parsed.errors.empty()) << parsed.errors.front().text;
+    auto compiled = query_file::compile(parsed.file);
+    ASSERT_TRUE(compiled.errors.empty()) << compiled.errors.front().text;
+    for (uint16_t m = 0; m < compiled.plan.motes; ++m) boot({m});
+    for (const query_file::TimedMessage& t : compiled.plan.messages) {
+      if (t.time > vex_state.vex_time) run_loop(t.time - vex_state.vex_time);
+      decode(t.to, t.message);
+    }
+    run_loop(static_cast<vex_time_t>(until * TICKS_PER_SECOND) - vex_state.vex_time);
+  }
+  static int results_from(int mote) {
+    int n = 0;
+    for (const HostPacket& p : to_host) n += p.msg.data[1] == mote ? 1 : 0;
+    return n;
+  }
+};
+
+TEST_F(Relay, ThroughAMoteOtherThanTheBase) {
+  run_file(R"(motes 3
+query 1 at 2
+on mote 0
+  stream arriving = remote 9
+  serial arriving
+on mote 2
+  stream from_1 = remote 8
+  stream to_base = remote 9 to 0
+  send from_1 -> to_base
+on mote 1
+  stream light = sensor light every 0.5
+  stream to_2 = remote 8 to 2
+  send light -> to_2
+)",
+           8);
+  // Mote 1 starts at 2.5 s and samples every half second.
+  EXPECT_GE(results_from(1), 8);
+  EXPECT_EQ(results_from(1), static_cast<int>(to_host.size()));
+}
+
+TEST_F(Relay, AlongAChainOfFiveMotes) {
+  run_file(R"(motes 5
+query 1 at 2
+on mote 0
+  stream arriving = remote 1
+  serial arriving
+on mote 1
+  stream up = remote 2
+  stream down = remote 1 to 0
+  send up -> down
+on mote 2
+  stream up = remote 3
+  stream down = remote 2 to 1
+  send up -> down
+on mote 3
+  stream up = remote 4
+  stream down = remote 3 to 2
+  send up -> down
+on mote 4
+  stream light = sensor light every 0.5
+  stream down = remote 4 to 3
+  send light -> down
+)",
+           8);
+  // Mote 4 starts at 2.75 s and samples every half second.
+  EXPECT_GE(results_from(4), 8);
+  EXPECT_EQ(results_from(4), static_cast<int>(to_host.size()));
+}
+}  // namespace
+}  // namespace query_test
