@@ -143,7 +143,7 @@ std::optional<uint16_t> parse_event_mask(const std::string& text, std::string* w
 }
 
 int64_t seconds_to_ticks(double seconds) {
-  return static_cast<int64_t>(std::llround(seconds * static_cast<double>(protocol::TICKS_PER_SECOND)));
+  return static_cast<int64_t>(std::llround(seconds * static_cast<double>(TICKS_PER_SECOND)));
 }
 
 }  // namespace brelo_ctl
