@@ -6,6 +6,8 @@
 #include <set>
 
 #include "protocol/limits.hpp"
+#include "queryfile/channel_use.hpp"
+#include "queryfile/mote_sections.hpp"
 
 namespace query_file {
 namespace {
@@ -109,16 +111,7 @@ class Compiler {
   // Network size, time limit and the settings made before the run.
   void settings() {
     Plan& plan = result_.plan;
-    int highest = 0;
-    for (const QueryDecl& q : file_.queries) {
-      for (const MotePart& p : q.motes) {
-        highest = std::max<int>(highest, p.mote);
-        for (const StreamDecl& s : p.streams) {
-          if (s.kind == StreamKind::remote_out) highest = std::max<int>(highest, s.to);
-        }
-      }
-    }
-    plan.motes = file_.motes.value_or(highest + 1);
+    plan.motes = network_size(file_);
     plan.until = file_.until.value_or(30);
     plan.seed = file_.seed.value_or(1);
     plan.random_adc = file_.random_adc;
@@ -182,6 +175,7 @@ class Compiler {
   void install(const QueryDecl& q) {
     int64_t cursor = ticks(q.at);
     for (const MotePart& p : q.motes) install_part(q, p, cursor);
+    for (const ChannelUse::Overflow& o : channels_.overflows()) error(o.line, o.text);
     // Motes that read remote streams start first, so that they are ready
     // when the records of the other motes come.
     std::vector<const MotePart*> starts;
@@ -201,6 +195,7 @@ class Compiler {
 
   void stop(const QueryDecl& q) {
     int64_t cursor = ticks(*q.stop_at);
+    channels_.stop(q.id);
     for (const MotePart& p : q.motes) {
       emit(cursor, p.mote, om::message(q.id, CODE_STOP_QUERY), q.stop_line);
       MoteState& m = motes_[p.mote];
@@ -225,6 +220,9 @@ class Compiler {
       Bound b{&s, -1};
       if (!open_stream(q, p, m, s, remote_opens, b.index)) continue;
       bound[s.name] = b;
+      if (s.kind == StreamKind::remote_out && s.to < result_.plan.motes) {
+        channels_.open(q.id, p.mote, s.to, s.line);
+      }
       PlannedEntry planned{PlannedEntry::Table::opens, b.index, s.kind, s.to};
       emit(cursor, p.mote, open_message(q.id, p.mote, s), s.line, planned);
     }
@@ -625,6 +623,7 @@ class Compiler {
   const QueryFile& file_;
   int64_t origin_;
   std::map<uint16_t, MoteState> motes_;
+  ChannelUse channels_;
   CompileResult result_;
 };
 }  // namespace

@@ -1,11 +1,14 @@
 #include "queryfile/query_file.hpp"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <deque>
 #include <map>
 
 #include "protocol/operators.hpp"
 #include "protocol/sensors.hpp"
+#include "queryfile/mote_sections.hpp"
 #include "queryfile/statement_words.hpp"
 
 namespace query_file {
@@ -82,7 +85,13 @@ class Parser {
       fail(error.text);
     }
   }
-  ParseResult take() { return std::move(result_); }
+  // The parsed file, once every line has been read.
+  ParseResult take() {
+    expand_sections(result_.file, sections_, result_.errors);
+    std::stable_sort(result_.errors.begin(), result_.errors.end(),
+                     [](const Diagnostic& a, const Diagnostic& b) { return a.line < b.line; });
+    return std::move(result_);
+  }
 
   // One setting given outside a file.
   void adc_words(Words& words) { adc(words); }
@@ -116,6 +125,8 @@ class Parser {
       query(words);
     } else if (keyword == "stop") {
       stop(words);
+    } else if (keyword == "on" && words.take_if("motes")) {
+      section(words);
     } else if (keyword == "on" || keyword == "mote") {
       if (keyword == "on") words.expect("mote", "after 'on'");
       mote(words);
@@ -162,19 +173,7 @@ class Parser {
       s.all = true;
       return;
     }
-    std::size_t dash = text.find('-');
-    auto mote_at = [&](const std::string& part) {
-      Words one({part});
-      return one.mote("a mote id");
-    };
-    if (dash == std::string::npos) {
-      s.motes.push_back(mote_at(text));
-      return;
-    }
-    uint16_t first = mote_at(text.substr(0, dash));
-    uint16_t last = mote_at(text.substr(dash + 1));
-    if (last < first) throw LineError{"the range " + quoted(text) + " runs backwards"};
-    for (int m = first; m <= last; ++m) s.motes.push_back(static_cast<uint16_t>(m));
+    s.motes = parse_mote_list(text);
   }
 
   void link(Words& words) {
@@ -201,6 +200,7 @@ class Parser {
     }
     file().queries.push_back(q);
     current_mote_ = nullptr;
+    current_section_ = nullptr;
   }
 
   void stop(Words& words) {
@@ -246,6 +246,29 @@ class Parser {
     }
     q.motes.push_back(MotePart{line_, id, {}, {}});
     current_mote_ = &q.motes.back();
+    current_section_ = nullptr;
+  }
+
+  // `on motes LIST`: the statements that follow run on each of the motes.
+  void section(Words& words) {
+    if (file().queries.empty()) {
+      throw LineError{"'on motes' outside a query; begin one with 'query ID'"};
+    }
+    std::vector<std::string> rest;
+    while (!words.done()) rest.push_back(words.take("a mote"));
+    MoteSection s;
+    s.query = file().queries.size() - 1;
+    s.motes = parse_mote_set(rest);
+    s.part.line = line_;
+    sections_.push_back(std::move(s));
+    current_section_ = &sections_.back();
+    current_mote_ = &current_section_->part;
+  }
+
+  // "mote 3", or "motes 1-19" inside a section, for messages.
+  std::string part_name(const MotePart& p) const {
+    if (current_section_ != nullptr) return "motes " + current_section_->motes.text;
+    return "mote " + std::to_string(p.mote);
   }
 
   MotePart& part(const char* what) {
@@ -285,7 +308,7 @@ class Parser {
       if (words.take_if("to")) {
         s.kind = StreamKind::remote_out;
         s.to = words.mote("the mote the stream goes to");
-        if (s.to == p.mote) {
+        if (current_section_ == nullptr && s.to == p.mote) {
           throw LineError{"a remote stream to its own mote is the reading side: leave out 'to " +
                           std::to_string(s.to) + "'"};
         }
@@ -310,8 +333,8 @@ class Parser {
     }
     for (const StreamDecl& other : p.streams) {
       if (other.name == s.name) {
-        throw LineError{"stream " + quoted(s.name) + " is already declared on mote " +
-                        std::to_string(p.mote) + " (line " + std::to_string(other.line) + ")"};
+        throw LineError{"stream " + quoted(s.name) + " is already declared on " + part_name(p) +
+                        " (line " + std::to_string(other.line) + ")"};
       }
     }
     p.streams.push_back(s);
@@ -439,6 +462,10 @@ class Parser {
   ParseResult result_;
   int line_ = 0;
   MotePart* current_mote_ = nullptr;
+  // Sections for several motes, kept apart until the file is read (a deque,
+  // so that the section being filled stays where it is).
+  std::deque<MoteSection> sections_;
+  MoteSection* current_section_ = nullptr;
 };
 
 }  // namespace

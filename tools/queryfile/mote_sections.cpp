@@ -1,0 +1,159 @@
+#include "queryfile/mote_sections.hpp"
+
+#include <algorithm>
+#include <set>
+
+#include "queryfile/statement_words.hpp"
+
+namespace query_file {
+namespace {
+
+uint16_t mote_id(const std::string& word) {
+  Words one({word});
+  return one.mote("a mote id");
+}
+
+// The part of `q` for `mote`, made at the end when there is none yet.
+MotePart& part_for(QueryDecl& q, uint16_t mote, int line) {
+  for (MotePart& p : q.motes) {
+    if (p.mote == mote) return p;
+  }
+  q.motes.push_back(MotePart{line, mote, {}, {}});
+  return q.motes.back();
+}
+
+// Adds the statements of `section` to the part of mote `mote`. Problems
+// that only show for one mote are reported once per statement line.
+void add_to_part(QueryDecl& q, const MoteSection& section, uint16_t mote,
+                 const std::string& file_name, std::set<int>& reported,
+                 std::vector<Diagnostic>& errors) {
+  MotePart& p = part_for(q, mote, section.part.line);
+  p.line = std::min(p.line, section.part.line);
+  for (const StreamDecl& s : section.part.streams) {
+    if (s.kind == StreamKind::remote_out && s.to == mote) {
+      if (reported.insert(s.line).second) {
+        errors.push_back({file_name, s.line,
+                          "remote stream " + std::to_string(s.remote_name) + " goes to mote " +
+                              std::to_string(mote) + ", which is one of the motes of this " +
+                              "section: a mote does not send to itself (leave it out, e.g. " +
+                              "'on motes all except " + std::to_string(mote) + "')"});
+      }
+      continue;
+    }
+    auto same = std::find_if(p.streams.begin(), p.streams.end(),
+                             [&](const StreamDecl& other) { return other.name == s.name; });
+    if (same != p.streams.end()) {
+      errors.push_back({file_name, s.line,
+                        "stream " + quoted(s.name) + " is already declared on mote " +
+                            std::to_string(mote) + " (line " + std::to_string(same->line) + ")"});
+      continue;
+    }
+    p.streams.push_back(s);
+  }
+  for (const OperatorDecl& o : section.part.operators) p.operators.push_back(o);
+}
+
+// Statements, and parts, in the order they were written.
+void order_by_line(QueryDecl& q) {
+  auto by_line = [](const auto& a, const auto& b) { return a.line < b.line; };
+  for (MotePart& p : q.motes) {
+    std::stable_sort(p.streams.begin(), p.streams.end(), by_line);
+    std::stable_sort(p.operators.begin(), p.operators.end(), by_line);
+  }
+  std::stable_sort(q.motes.begin(), q.motes.end(), by_line);
+}
+
+}  // namespace
+
+std::vector<uint16_t> parse_mote_list(std::string_view text) {
+  std::set<uint16_t> motes;
+  std::size_t start = 0;
+  while (true) {
+    std::size_t comma = text.find(',', start);
+    std::string item(text.substr(start, comma == std::string_view::npos ? text.npos : comma - start));
+    if (item.empty()) {
+      throw LineError{"the mote list " + quoted(text) + " has an empty item (write e.g. 1,3,5-9)"};
+    }
+    std::size_t dash = item.find('-');
+    if (dash == std::string::npos) {
+      motes.insert(mote_id(item));
+    } else {
+      uint16_t first = mote_id(item.substr(0, dash));
+      uint16_t last = mote_id(item.substr(dash + 1));
+      if (last < first) throw LineError{"the range " + quoted(item) + " runs backwards"};
+      for (int m = first; m <= last; ++m) motes.insert(static_cast<uint16_t>(m));
+    }
+    if (comma == std::string_view::npos) break;
+    start = comma + 1;
+  }
+  return {motes.begin(), motes.end()};
+}
+
+MoteSet parse_mote_set(const std::vector<std::string>& words) {
+  MoteSet set;
+  for (const std::string& w : words) set.text += (set.text.empty() ? "" : " ") + w;
+  if (words.empty()) {
+    throw LineError{"missing the motes (a list such as 1-19 or 1,3,5-9, or all, or all except 0)"};
+  }
+  std::size_t list_from = 0;
+  if (words[0] == "all") {
+    set.all = true;
+    if (words.size() == 1) return set;
+    if (words[1] != "except") {
+      throw LineError{"unexpected " + quoted(words[1]) + " after 'all' (all, or all except LIST)"};
+    }
+    if (words.size() == 2) throw LineError{"missing the motes left out after 'except'"};
+    list_from = 2;
+  }
+  // "1, 3" is read like "1,3".
+  std::string list;
+  for (std::size_t i = list_from; i < words.size(); ++i) list += words[i];
+  (set.all ? set.except : set.listed) = parse_mote_list(list);
+  return set;
+}
+
+int network_size(const QueryFile& file) {
+  if (file.motes) return *file.motes;
+  int highest = 0;
+  for (const QueryDecl& q : file.queries) {
+    for (const MotePart& p : q.motes) {
+      highest = std::max<int>(highest, p.mote);
+      for (const StreamDecl& s : p.streams) {
+        if (s.kind == StreamKind::remote_out) highest = std::max<int>(highest, s.to);
+      }
+    }
+  }
+  return highest + 1;
+}
+
+void expand_sections(QueryFile& file, const std::deque<MoteSection>& sections,
+                     std::vector<Diagnostic>& errors) {
+  std::set<int> reported;
+  // Listed motes first: they count towards the network size `all` covers.
+  for (const MoteSection& section : sections) {
+    if (section.motes.all) continue;
+    for (uint16_t mote : section.motes.listed) {
+      add_to_part(file.queries[section.query], section, mote, file.name, reported, errors);
+    }
+  }
+  int size = network_size(file);
+  if (!file.motes) {
+    for (const MoteSection& section : sections) {
+      for (const StreamDecl& s : section.part.streams) {
+        if (s.kind == StreamKind::remote_out) size = std::max(size, s.to + 1);
+      }
+    }
+  }
+  for (const MoteSection& section : sections) {
+    if (!section.motes.all) continue;
+    const std::vector<uint16_t>& except = section.motes.except;
+    for (int mote = 0; mote < size; ++mote) {
+      if (std::find(except.begin(), except.end(), mote) != except.end()) continue;
+      add_to_part(file.queries[section.query], section, static_cast<uint16_t>(mote), file.name,
+                  reported, errors);
+    }
+  }
+  for (QueryDecl& q : file.queries) order_by_line(q);
+}
+
+}  // namespace query_file
