@@ -53,14 +53,17 @@ void add_to_part(QueryDecl& q, const MoteSection& section, uint16_t mote,
   for (const OperatorDecl& o : section.part.operators) p.operators.push_back(o);
 }
 
-// Statements, and parts, in the order they were written.
+// Statements, and parts, in the order they were written; the motes of one
+// section in ascending order.
 void order_by_line(QueryDecl& q) {
   auto by_line = [](const auto& a, const auto& b) { return a.line < b.line; };
   for (MotePart& p : q.motes) {
     std::stable_sort(p.streams.begin(), p.streams.end(), by_line);
     std::stable_sort(p.operators.begin(), p.operators.end(), by_line);
   }
-  std::stable_sort(q.motes.begin(), q.motes.end(), by_line);
+  std::stable_sort(q.motes.begin(), q.motes.end(), [](const MotePart& a, const MotePart& b) {
+    return a.line != b.line ? a.line < b.line : a.mote < b.mote;
+  });
 }
 
 }  // namespace
@@ -126,8 +129,10 @@ int network_size(const QueryFile& file) {
   return highest + 1;
 }
 
-void expand_sections(QueryFile& file, const std::deque<MoteSection>& sections,
-                     std::vector<Diagnostic>& errors) {
+std::vector<Diagnostic> expand_sections(QueryFile& file) {
+  std::vector<Diagnostic> errors;
+  const std::vector<MoteSection> sections = std::move(file.sections);
+  file.sections.clear();
   std::set<int> reported;
   // Listed motes first: they count towards the network size `all` covers.
   for (const MoteSection& section : sections) {
@@ -154,6 +159,7 @@ void expand_sections(QueryFile& file, const std::deque<MoteSection>& sections,
     }
   }
   for (QueryDecl& q : file.queries) order_by_line(q);
+  return errors;
 }
 
 }  // namespace query_file

@@ -64,7 +64,11 @@ struct Bound {
 
 class Compiler {
  public:
-  Compiler(const QueryFile& file, int64_t origin) : file_(file), origin_(origin) {}
+  // `file` has its sections expanded; `errors` are those of the expansion.
+  Compiler(const QueryFile& file, int64_t origin, std::vector<Diagnostic> errors)
+      : file_(file), origin_(origin) {
+    result_.errors = std::move(errors);
+  }
 
   CompileResult run() {
     settings();
@@ -97,10 +101,19 @@ class Compiler {
                      [](const ResultLayout& a, const ResultLayout& b) { return a.from < b.from; });
     std::stable_sort(result_.errors.begin(), result_.errors.end(),
                      [](const Diagnostic& a, const Diagnostic& b) { return a.line < b.line; });
+    // A statement of a section for several motes is checked once per mote;
+    // the same finding is said once.
+    drop_repeats(result_.errors);
+    drop_repeats(result_.warnings);
     return std::move(result_);
   }
 
  private:
+  static void drop_repeats(std::vector<Diagnostic>& list) {
+    std::set<std::pair<int, std::string>> seen;
+    std::erase_if(list, [&](const Diagnostic& d) { return !seen.emplace(d.line, d.text).second; });
+  }
+
   void error(int line, std::string text) {
     result_.errors.push_back({file_.name, line, std::move(text)});
   }
@@ -629,7 +642,11 @@ class Compiler {
 }  // namespace
 
 CompileResult compile(const QueryFile& file, int64_t origin) {
-  return Compiler(file, origin).run();
+  // Sections for several motes become parts now that the network size is
+  // settled.
+  QueryFile whole = file;
+  std::vector<Diagnostic> errors = expand_sections(whole);
+  return Compiler(whole, origin, std::move(errors)).run();
 }
 
 const Layout* layout_at(const Plan& plan, int64_t time) {

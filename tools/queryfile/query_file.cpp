@@ -1,9 +1,7 @@
 #include "queryfile/query_file.hpp"
 
-#include <algorithm>
 #include <cctype>
 #include <cmath>
-#include <deque>
 #include <map>
 
 #include "protocol/operators.hpp"
@@ -85,13 +83,7 @@ class Parser {
       fail(error.text);
     }
   }
-  // The parsed file, once every line has been read.
-  ParseResult take() {
-    expand_sections(result_.file, sections_, result_.errors);
-    std::stable_sort(result_.errors.begin(), result_.errors.end(),
-                     [](const Diagnostic& a, const Diagnostic& b) { return a.line < b.line; });
-    return std::move(result_);
-  }
+  ParseResult take() { return std::move(result_); }
 
   // One setting given outside a file.
   void adc_words(Words& words) { adc(words); }
@@ -260,8 +252,8 @@ class Parser {
     s.query = file().queries.size() - 1;
     s.motes = parse_mote_set(rest);
     s.part.line = line_;
-    sections_.push_back(std::move(s));
-    current_section_ = &sections_.back();
+    file().sections.push_back(std::move(s));
+    current_section_ = &file().sections.back();
     current_mote_ = &current_section_->part;
   }
 
@@ -462,10 +454,7 @@ class Parser {
   ParseResult result_;
   int line_ = 0;
   MotePart* current_mote_ = nullptr;
-  // Sections for several motes, kept apart until the file is read (a deque,
-  // so that the section being filled stays where it is).
-  std::deque<MoteSection> sections_;
-  MoteSection* current_section_ = nullptr;
+  MoteSection* current_section_ = nullptr;  // the last of file().sections, while filled
 };
 
 }  // namespace
