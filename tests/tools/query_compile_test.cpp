@@ -295,6 +295,18 @@ TEST(QueryCompiling, RemoteStreamsFitTheChannelTablesAtBothEnds) {
   expect_error(again, "q.query:17:", "mote 0 can take 4 channels; 3 motes send it 6 streams");
 }
 
+TEST(QueryCompiling, AFindingInASectionIsSaidOnceForAllItsMotes) {
+  CompileResult r = compile_text(
+      "motes 20\nquery 1\non motes 1-9,11-19\n  stream l = sensor light every 1\n"
+      "  stream idle = local\n  stream here = local\n  send lihgt -> here\n");
+  ASSERT_EQ(r.errors.size(), 1u);
+  EXPECT_EQ(format(r.errors[0]), "q.query:7: unknown stream 'lihgt' on motes 1-9,11-19 (declare "
+                                 "it there with 'stream lihgt = ...')");
+  ASSERT_GE(r.warnings.size(), 1u);
+  EXPECT_EQ(format(r.warnings[0]),
+            "q.query:4: stream 'l' on motes 1-9,11-19 is not used by any operator");
+}
+
 TEST(QueryCompiling, AMergeJoinReadsTheFasterStreamAsItsInner) {
   expect_error("query 1\non mote 0\nstream a = sensor light every 1\n"
                "stream b = sensor voice every 2\nstream j = local\nmerge_join a b -> j\n",

@@ -1,6 +1,8 @@
 #include "queryfile/mote_sections.hpp"
 
 #include <algorithm>
+#include <cctype>
+#include <map>
 #include <set>
 
 #include "queryfile/statement_words.hpp"
@@ -66,7 +68,103 @@ void order_by_line(QueryDecl& q) {
   });
 }
 
+// Where a text names a mote ("mote 12", not "remote 12").
+struct MoteMention {
+  std::size_t at;
+  std::size_t length;
+  int mote;
+};
+std::vector<MoteMention> mote_mentions(const std::string& text) {
+  std::vector<MoteMention> found;
+  for (std::size_t i = text.find("mote "); i != std::string::npos; i = text.find("mote ", i + 1)) {
+    if (i > 0 && std::isalpha(static_cast<unsigned char>(text[i - 1]))) continue;
+    std::size_t end = i + 5;
+    while (end < text.size() && std::isdigit(static_cast<unsigned char>(text[end]))) ++end;
+    if (end == i + 5) continue;
+    found.push_back({i, end - i, std::stoi(text.substr(i + 5, end - i - 5))});
+  }
+  return found;
+}
+
+// The text with every mote it names left out: equal for findings that
+// differ only in their motes.
+std::string without_motes(const std::string& text, const std::vector<MoteMention>& mentions) {
+  std::string shape;
+  std::size_t from = 0;
+  for (const MoteMention& m : mentions) {
+    shape.append(text, from, m.at - from);
+    shape += "mote #";
+    from = m.at + m.length;
+  }
+  shape.append(text, from);
+  return shape;
+}
+
+// "1-3,5,7-9"
+std::string compact(const std::set<int>& motes) {
+  std::string text;
+  for (auto i = motes.begin(); i != motes.end();) {
+    int first = *i, last = *i;
+    for (++i; i != motes.end() && *i == last + 1; ++i) last = *i;
+    if (!text.empty()) text += ",";
+    text += std::to_string(first);
+    if (last > first) text += "-" + std::to_string(last);
+  }
+  return text;
+}
+
 }  // namespace
+
+std::set<int> section_lines(const QueryFile& file) {
+  std::set<int> lines;
+  for (const MoteSection& section : file.sections) {
+    lines.insert(section.part.line);
+    for (const StreamDecl& s : section.part.streams) lines.insert(s.line);
+    for (const OperatorDecl& o : section.part.operators) lines.insert(o.line);
+  }
+  return lines;
+}
+
+void fold_per_mote(std::vector<Diagnostic>& list, const std::set<int>& lines) {
+  struct Group {
+    std::size_t first;                    // index in `list`
+    std::vector<std::set<int>> motes;     // per mention, the motes named there
+  };
+  std::map<std::pair<int, std::string>, Group> groups;
+  std::vector<std::pair<int, std::string>> keys;  // per finding
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    std::vector<MoteMention> mentions = mote_mentions(list[i].text);
+    std::pair<int, std::string> key{list[i].line, without_motes(list[i].text, mentions)};
+    keys.push_back(key);
+    auto [g, fresh] = groups.try_emplace(key, Group{i, std::vector<std::set<int>>(mentions.size())});
+    for (std::size_t m = 0; m < mentions.size(); ++m) g->second.motes[m].insert(mentions[m].mote);
+  }
+  std::vector<Diagnostic> folded;
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    if (lines.count(list[i].line) == 0) {
+      folded.push_back(list[i]);
+      continue;
+    }
+    const Group& g = groups.at(keys[i]);
+    int varying = 0;
+    std::size_t which = 0;
+    for (std::size_t m = 0; m < g.motes.size(); ++m) {
+      if (g.motes[m].size() > 1) ++varying, which = m;
+    }
+    if (varying > 1) {  // too tangled to say at once
+      folded.push_back(list[i]);
+      continue;
+    }
+    if (g.first != i) continue;
+    Diagnostic d = list[i];
+    if (varying == 1) {
+      MoteMention m = mote_mentions(d.text)[which];
+      d.text.replace(m.at, m.length, "motes " + compact(g.motes[which]));
+    }
+    folded.push_back(d);
+  }
+  list = std::move(folded);
+}
 
 std::vector<uint16_t> parse_mote_list(std::string_view text) {
   std::set<uint16_t> motes;

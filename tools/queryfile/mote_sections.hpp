@@ -12,6 +12,7 @@
 // the highest mote the file names (network_size below).
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,5 +38,13 @@ int network_size(const QueryFile& file);
 // continues: a stream name declared twice, a mote sending a remote stream
 // to itself.
 std::vector<Diagnostic> expand_sections(QueryFile& file);
+
+// The lines of the file's sections for several motes, statements included.
+std::set<int> section_lines(const QueryFile& file);
+
+// A statement of a section is checked once per mote. Findings on one of
+// `lines` that differ only in the mote they name are said once, for all of
+// those motes ("unknown stream 'x' on motes 1-19 ..."); repeated ones once.
+void fold_per_mote(std::vector<Diagnostic>& list, const std::set<int>& lines);
 
 }  // namespace query_file

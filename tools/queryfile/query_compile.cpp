@@ -64,9 +64,11 @@ struct Bound {
 
 class Compiler {
  public:
-  // `file` has its sections expanded; `errors` are those of the expansion.
-  Compiler(const QueryFile& file, int64_t origin, std::vector<Diagnostic> errors)
-      : file_(file), origin_(origin) {
+  // `file` has its sections expanded; `errors` are those of the expansion,
+  // `section_lines` the lines the sections covered.
+  Compiler(const QueryFile& file, int64_t origin, std::vector<Diagnostic> errors,
+           std::set<int> section_lines)
+      : file_(file), origin_(origin), section_lines_(std::move(section_lines)) {
     result_.errors = std::move(errors);
   }
 
@@ -101,19 +103,12 @@ class Compiler {
                      [](const ResultLayout& a, const ResultLayout& b) { return a.from < b.from; });
     std::stable_sort(result_.errors.begin(), result_.errors.end(),
                      [](const Diagnostic& a, const Diagnostic& b) { return a.line < b.line; });
-    // A statement of a section for several motes is checked once per mote;
-    // the same finding is said once.
-    drop_repeats(result_.errors);
-    drop_repeats(result_.warnings);
+    fold_per_mote(result_.errors, section_lines_);
+    fold_per_mote(result_.warnings, section_lines_);
     return std::move(result_);
   }
 
  private:
-  static void drop_repeats(std::vector<Diagnostic>& list) {
-    std::set<std::pair<int, std::string>> seen;
-    std::erase_if(list, [&](const Diagnostic& d) { return !seen.emplace(d.line, d.text).second; });
-  }
-
   void error(int line, std::string text) {
     result_.errors.push_back({file_.name, line, std::move(text)});
   }
@@ -635,6 +630,7 @@ class Compiler {
 
   const QueryFile& file_;
   int64_t origin_;
+  std::set<int> section_lines_;
   std::map<uint16_t, MoteState> motes_;
   ChannelUse channels_;
   CompileResult result_;
@@ -646,7 +642,7 @@ CompileResult compile(const QueryFile& file, int64_t origin) {
   // settled.
   QueryFile whole = file;
   std::vector<Diagnostic> errors = expand_sections(whole);
-  return Compiler(whole, origin, std::move(errors)).run();
+  return Compiler(whole, origin, std::move(errors), section_lines(file)).run();
 }
 
 const Layout* layout_at(const Plan& plan, int64_t time) {
