@@ -334,6 +334,16 @@ TEST(QueryCompiling, MotesAndTimesLieInsideTheRun) {
                "while the motes are still booting; install it at 1 s or later");
   expect_error("motes 2\nadc 4 light 3\n", "q.query:2:", "mote 4 is not in the network");
   expect_error("query 1\n", "q.query:1:", "query 1 installs nothing");
+  // The motes' messages, 0.05 s apart, would still be going out at the end.
+  const std::string many = "motes 100\nuntil 10\nquery 1 at 2\non motes all\n"
+                           "  stream l = sensor light every 1\n  stream k = local\n"
+                           "  send l -> k\non mote 0\n  serial k\n";
+  expect_error(many, "q.query:3:",
+               "query 1 is still being installed when the run ends at 10 s: its last message "
+               "goes out at 21.75 s");
+  std::string longer = many;
+  longer.replace(longer.find("until 10"), 8, "until 22");
+  EXPECT_TRUE(errors_of(longer).empty());
 }
 
 TEST(QueryCompiling, WarnsOfStreamsNothingUsesAndResultsNothingSends) {

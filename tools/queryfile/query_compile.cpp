@@ -195,6 +195,17 @@ class Compiler {
     for (const MotePart* p : starts) {
       emit(cursor, p->mote, om::message(q.id, CODE_START_QUERY), q.line);
     }
+    // Messages due after the end of the run are never sent.
+    const int64_t end = ticks(result_.plan.until);
+    if (!starts.empty() && q.at < result_.plan.until && result_.plan.messages.back().time >= end) {
+      error(q.line, "query " + std::to_string(q.id) + " is still being installed when the run "
+                        "ends at " + number(result_.plan.until) + " s: its last message goes out at " +
+                        number(static_cast<double>(result_.plan.messages.back().time - origin_) /
+                               TICKS_PER_SECOND) +
+                        " s (messages for other motes go out " +
+                        number(static_cast<double>(FORWARD_SPACING) / TICKS_PER_SECOND) +
+                        " s apart); raise 'until' or install it earlier");
+    }
     if (q.stop_at && cursor >= ticks(*q.stop_at)) {
       error(q.stop_line, "query " + std::to_string(q.id) + " is still being installed at " +
                              number(*q.stop_at) + " s; stop it later");
