@@ -13,7 +13,8 @@ constexpr int OPEN_ENTRIES = 10;      // stream opens a mote holds
 constexpr int OPEN_REQUESTS = 6;      // remote opens a mote can have pending
 constexpr int READ_REQUESTS = 6;      // streams a mote can have reads outstanding on
 constexpr int STREAM_ENTRIES = 4;     // streams of each kind (local, sensor, each remote side)
-constexpr int CHANNELS = 4;           // channel-table entries
+constexpr int CHANNELS = 4;           // channel-table entries (channels in and out)
+constexpr int REMOTE_SOURCES = 4;     // motes sending to one reading remote stream
 constexpr int NUM_TIMERS = 11;        // timers of a mote
 
 // Results waiting for mote 0's serial port, and operator messages waiting

@@ -28,12 +28,16 @@ struct SSDT_Entry : StreamRing {
 
 struct DRSDT_Entry : StreamRing {
   uint8_t symbolic_name;  // 0: free entry
-  std::array<int32_t, 4> channel_id;
-  std::array<uint32_t, 4> stream_rate;
+  // One slot per source mote; hosts plan against the same limit.
+  std::array<int32_t, protocol::REMOTE_SOURCES> channel_id;
+  std::array<uint32_t, protocol::REMOTE_SOURCES> stream_rate;
   uint8_t src_validity;
   uint8_t reliability;
   uint8_t src_counter;
 };
+
+// The source slots are walked with the table's entry count.
+static_assert(protocol::REMOTE_SOURCES == STREAM_ENTRIES);
 
 struct SRSDT_Entry {
   int32_t channel_id;

@@ -254,6 +254,59 @@ TEST(QueryCompiling, AMotesTablesHaveRoomForSoMuch) {
                "q.query:4:", "sensor light is already streamed on mote 0 (line 3)");
 }
 
+// A collection at mote 0 over remote stream 9, written with one section for
+// the senders.
+std::string collection(int motes) {
+  return "motes " + std::to_string(motes) +
+         "\nquery 1\non mote 0\n  stream down = remote 9 buffer 8\n  serial down\n"
+         "on motes 1-" + std::to_string(motes - 1) +
+         "\n  stream l = sensor light every 1\n  stream up = remote 9 to 0\n  send l -> up\n";
+}
+
+TEST(QueryCompiling, RemoteStreamsFitTheChannelTablesAtBothEnds) {
+  // Nineteen senders need nineteen channels at mote 0, which has four.
+  std::vector<std::string> twenty = errors_of(collection(20));
+  ASSERT_EQ(twenty.size(), 1u);
+  EXPECT_EQ(twenty[0], "q.query:8: mote 0 can take 4 channels; 19 motes send to it: relay "
+                       "through other motes (every remote stream between two motes takes a "
+                       "channel at both ends)");
+  EXPECT_TRUE(errors_of(collection(4)).empty());
+  EXPECT_TRUE(errors_of(collection(5)).empty());
+  expect_error(collection(6), "q.query:8:", "mote 0 can take 4 channels; 5 motes send to it");
+
+  // A relay's own channels out count too: three in and two out are five.
+  const std::string relay =
+      "motes 5\nquery 1\non mote 4\n  stream in = remote 7\n  stream a = remote 8 to 0\n"
+      "  stream b = remote 9 to 0\n  send in -> a\n"
+      "on motes 1-3\n  stream l = sensor light every 1\n  stream up = remote 7 to 4\n"
+      "  send l -> up\n"
+      "on mote 0\n  stream x = remote 8\n  stream y = remote 9\n  serial x\n";
+  expect_error(relay, "q.query:10:",
+               "mote 4 can take 4 channels; 3 motes send to it and it sends 2 streams to other "
+               "motes");
+
+  // A stopped query's channels are free again for the next.
+  std::string again = collection(4) + "stop 1 at 5\nquery 2 at 6\non mote 0\n"
+                      "  stream down = remote 10\n  serial down\non motes 1-3\n"
+                      "  stream t = sensor temperature every 1\n  stream up = remote 10 to 0\n"
+                      "  send t -> up\n";
+  EXPECT_TRUE(errors_of(again).empty());
+  again.replace(again.find("stop 1 at 5"), 11, "stop 1 at 7");
+  expect_error(again, "q.query:17:", "mote 0 can take 4 channels; 3 motes send it 6 streams");
+}
+
+TEST(QueryCompiling, AFindingInASectionIsSaidOnceForAllItsMotes) {
+  CompileResult r = compile_text(
+      "motes 20\nquery 1\non motes 1-9,11-19\n  stream l = sensor light every 1\n"
+      "  stream idle = local\n  stream here = local\n  send lihgt -> here\n");
+  ASSERT_EQ(r.errors.size(), 1u);
+  EXPECT_EQ(format(r.errors[0]), "q.query:7: unknown stream 'lihgt' on motes 1-9,11-19 (declare "
+                                 "it there with 'stream lihgt = ...')");
+  ASSERT_GE(r.warnings.size(), 1u);
+  EXPECT_EQ(format(r.warnings[0]),
+            "q.query:4: stream 'l' on motes 1-9,11-19 is not used by any operator");
+}
+
 TEST(QueryCompiling, AMergeJoinReadsTheFasterStreamAsItsInner) {
   expect_error("query 1\non mote 0\nstream a = sensor light every 1\n"
                "stream b = sensor voice every 2\nstream j = local\nmerge_join a b -> j\n",
@@ -281,6 +334,16 @@ TEST(QueryCompiling, MotesAndTimesLieInsideTheRun) {
                "while the motes are still booting; install it at 1 s or later");
   expect_error("motes 2\nadc 4 light 3\n", "q.query:2:", "mote 4 is not in the network");
   expect_error("query 1\n", "q.query:1:", "query 1 installs nothing");
+  // The motes' messages, 0.05 s apart, would still be going out at the end.
+  const std::string many = "motes 100\nuntil 10\nquery 1 at 2\non motes all\n"
+                           "  stream l = sensor light every 1\n  stream k = local\n"
+                           "  send l -> k\non mote 0\n  serial k\n";
+  expect_error(many, "q.query:3:",
+               "query 1 is still being installed when the run ends at 10 s: its last message "
+               "goes out at 21.75 s");
+  std::string longer = many;
+  longer.replace(longer.find("until 10"), 8, "until 22");
+  EXPECT_TRUE(errors_of(longer).empty());
 }
 
 TEST(QueryCompiling, WarnsOfStreamsNothingUsesAndResultsNothingSends) {

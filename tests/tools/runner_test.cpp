@@ -6,6 +6,7 @@
 #include <signal.h>
 
 #include <fstream>
+#include <map>
 #include <set>
 #include <unistd.h>
 
@@ -96,6 +97,36 @@ TEST(Runner, ALossyLinkCutsAMoteOff) {
   std::set<int> motes;
   for (const Row& r : run.rows) motes.insert(*r.mote);
   EXPECT_EQ(motes, (std::set<int>{1, 3}));
+}
+
+TEST(Runner, OneSectionRunsOnManyMotesWithinTheChannelsOfMote0) {
+  // Every mote but 0 sends its light readings to mote 0, written once.
+  auto collection = [](const std::string& motes) {
+    return "motes " + motes +
+           "\nuntil 8\nadc 1 light 400\nadc 2 light 800\nadc 3 light 1200\nquery 1 at 2\n"
+           "on mote 0\n  stream down = remote 9 buffer 8\n  serial down\n"
+           "on motes all except 0\n  stream l = sensor light every 1\n"
+           "  stream up = remote 9 to 0\n  send l -> up\n";
+  };
+  TempFile four(collection("4"));
+  RunOutput run = run_json(four.path());
+  EXPECT_EQ(run.tool.status.code, 0) << run.tool.err;
+  std::map<int, std::set<int>> light_by_mote;
+  for (const Row& r : run.rows) light_by_mote[*r.mote].insert(r.fields.at("light"));
+  EXPECT_EQ(light_by_mote, (std::map<int, std::set<int>>{{1, {100}}, {2, {200}}, {3, {300}}}));
+
+  // Nineteen senders do not fit mote 0's channel table: refused by the
+  // check, at the line of the senders' stream.
+  TempFile twenty(collection("20"));
+  control_test::ToolResult check = run_tool({"run", twenty.path(), "--check"});
+  EXPECT_EQ(check.status.code, 2);
+  EXPECT_TRUE(check.out.empty()) << check.out;
+  EXPECT_NE(check.err.find(twenty.path() + ":12: mote 0 can take 4 channels; 19 motes send to "
+                                           "it: relay through other motes"),
+            std::string::npos)
+      << check.err;
+  // `all` is the network the run has, also when the command line sets it.
+  EXPECT_EQ(run_tool({"run", twenty.path(), "--check", "--motes", "5"}).status.code, 0);
 }
 
 TEST(Runner, TableByDefaultAndCsvOnRequest) {

@@ -6,6 +6,8 @@
 #include <set>
 
 #include "protocol/limits.hpp"
+#include "queryfile/channel_use.hpp"
+#include "queryfile/mote_sections.hpp"
 
 namespace query_file {
 namespace {
@@ -62,7 +64,13 @@ struct Bound {
 
 class Compiler {
  public:
-  Compiler(const QueryFile& file, int64_t origin) : file_(file), origin_(origin) {}
+  // `file` has its sections expanded; `errors` are those of the expansion,
+  // `section_lines` the lines the sections covered.
+  Compiler(const QueryFile& file, int64_t origin, std::vector<Diagnostic> errors,
+           std::set<int> section_lines)
+      : file_(file), origin_(origin), section_lines_(std::move(section_lines)) {
+    result_.errors = std::move(errors);
+  }
 
   CompileResult run() {
     settings();
@@ -95,6 +103,8 @@ class Compiler {
                      [](const ResultLayout& a, const ResultLayout& b) { return a.from < b.from; });
     std::stable_sort(result_.errors.begin(), result_.errors.end(),
                      [](const Diagnostic& a, const Diagnostic& b) { return a.line < b.line; });
+    fold_per_mote(result_.errors, section_lines_);
+    fold_per_mote(result_.warnings, section_lines_);
     return std::move(result_);
   }
 
@@ -109,16 +119,7 @@ class Compiler {
   // Network size, time limit and the settings made before the run.
   void settings() {
     Plan& plan = result_.plan;
-    int highest = 0;
-    for (const QueryDecl& q : file_.queries) {
-      for (const MotePart& p : q.motes) {
-        highest = std::max<int>(highest, p.mote);
-        for (const StreamDecl& s : p.streams) {
-          if (s.kind == StreamKind::remote_out) highest = std::max<int>(highest, s.to);
-        }
-      }
-    }
-    plan.motes = file_.motes.value_or(highest + 1);
+    plan.motes = network_size(file_);
     plan.until = file_.until.value_or(30);
     plan.seed = file_.seed.value_or(1);
     plan.random_adc = file_.random_adc;
@@ -182,6 +183,7 @@ class Compiler {
   void install(const QueryDecl& q) {
     int64_t cursor = ticks(q.at);
     for (const MotePart& p : q.motes) install_part(q, p, cursor);
+    for (const ChannelUse::Overflow& o : channels_.overflows()) error(o.line, o.text);
     // Motes that read remote streams start first, so that they are ready
     // when the records of the other motes come.
     std::vector<const MotePart*> starts;
@@ -193,6 +195,17 @@ class Compiler {
     for (const MotePart* p : starts) {
       emit(cursor, p->mote, om::message(q.id, CODE_START_QUERY), q.line);
     }
+    // Messages due after the end of the run are never sent.
+    const int64_t end = ticks(result_.plan.until);
+    if (!starts.empty() && q.at < result_.plan.until && result_.plan.messages.back().time >= end) {
+      error(q.line, "query " + std::to_string(q.id) + " is still being installed when the run "
+                        "ends at " + number(result_.plan.until) + " s: its last message goes out at " +
+                        number(static_cast<double>(result_.plan.messages.back().time - origin_) /
+                               TICKS_PER_SECOND) +
+                        " s (messages for other motes go out " +
+                        number(static_cast<double>(FORWARD_SPACING) / TICKS_PER_SECOND) +
+                        " s apart); raise 'until' or install it earlier");
+    }
     if (q.stop_at && cursor >= ticks(*q.stop_at)) {
       error(q.stop_line, "query " + std::to_string(q.id) + " is still being installed at " +
                              number(*q.stop_at) + " s; stop it later");
@@ -201,6 +214,7 @@ class Compiler {
 
   void stop(const QueryDecl& q) {
     int64_t cursor = ticks(*q.stop_at);
+    channels_.stop(q.id);
     for (const MotePart& p : q.motes) {
       emit(cursor, p.mote, om::message(q.id, CODE_STOP_QUERY), q.stop_line);
       MoteState& m = motes_[p.mote];
@@ -225,6 +239,9 @@ class Compiler {
       Bound b{&s, -1};
       if (!open_stream(q, p, m, s, remote_opens, b.index)) continue;
       bound[s.name] = b;
+      if (s.kind == StreamKind::remote_out && s.to < result_.plan.motes) {
+        channels_.open(q.id, p.mote, s.to, s.line);
+      }
       PlannedEntry planned{PlannedEntry::Table::opens, b.index, s.kind, s.to};
       emit(cursor, p.mote, open_message(q.id, p.mote, s), s.line, planned);
     }
@@ -624,13 +641,19 @@ class Compiler {
 
   const QueryFile& file_;
   int64_t origin_;
+  std::set<int> section_lines_;
   std::map<uint16_t, MoteState> motes_;
+  ChannelUse channels_;
   CompileResult result_;
 };
 }  // namespace
 
 CompileResult compile(const QueryFile& file, int64_t origin) {
-  return Compiler(file, origin).run();
+  // Sections for several motes become parts now that the network size is
+  // settled.
+  QueryFile whole = file;
+  std::vector<Diagnostic> errors = expand_sections(whole);
+  return Compiler(whole, origin, std::move(errors), section_lines(file)).run();
 }
 
 const Layout* layout_at(const Plan& plan, int64_t time) {

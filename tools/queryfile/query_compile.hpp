@@ -5,10 +5,12 @@
 // Compiling checks that the statements make sense together and refuses the
 // whole file when any does not, so that nothing half-made reaches a
 // network: every stream an operator names is declared on its mote and can be
-// read or written as asked; a mote's tables have room for the opens and
-// operators (the tables are followed through the queries in time order,
-// stops freeing what they close); remote streams have both ends; results
-// leave only through mote 0. Open-table indexes are assigned the way the
+// read or written as asked; a mote's tables have room for the opens,
+// operators and channels (the tables are followed through the queries in
+// time order, stops freeing what they close); remote streams have both
+// ends; results leave only through mote 0; every message goes out before
+// the run ends. Sections for several motes become one part per mote first,
+// over the network the file (or the runner) settles on. Open-table indexes are assigned the way the
 // motes assign them: the lowest free entry, in the order of the opens.
 //
 // The plan also says which fields the results carry (stream_layouts.hpp).

@@ -6,6 +6,7 @@
 
 #include "protocol/operators.hpp"
 #include "protocol/sensors.hpp"
+#include "queryfile/mote_sections.hpp"
 #include "queryfile/statement_words.hpp"
 
 namespace query_file {
@@ -116,6 +117,8 @@ class Parser {
       query(words);
     } else if (keyword == "stop") {
       stop(words);
+    } else if (keyword == "on" && words.take_if("motes")) {
+      section(words);
     } else if (keyword == "on" || keyword == "mote") {
       if (keyword == "on") words.expect("mote", "after 'on'");
       mote(words);
@@ -162,19 +165,7 @@ class Parser {
       s.all = true;
       return;
     }
-    std::size_t dash = text.find('-');
-    auto mote_at = [&](const std::string& part) {
-      Words one({part});
-      return one.mote("a mote id");
-    };
-    if (dash == std::string::npos) {
-      s.motes.push_back(mote_at(text));
-      return;
-    }
-    uint16_t first = mote_at(text.substr(0, dash));
-    uint16_t last = mote_at(text.substr(dash + 1));
-    if (last < first) throw LineError{"the range " + quoted(text) + " runs backwards"};
-    for (int m = first; m <= last; ++m) s.motes.push_back(static_cast<uint16_t>(m));
+    s.motes = parse_mote_list(text);
   }
 
   void link(Words& words) {
@@ -201,6 +192,7 @@ class Parser {
     }
     file().queries.push_back(q);
     current_mote_ = nullptr;
+    current_section_ = nullptr;
   }
 
   void stop(Words& words) {
@@ -246,6 +238,29 @@ class Parser {
     }
     q.motes.push_back(MotePart{line_, id, {}, {}});
     current_mote_ = &q.motes.back();
+    current_section_ = nullptr;
+  }
+
+  // `on motes LIST`: the statements that follow run on each of the motes.
+  void section(Words& words) {
+    if (file().queries.empty()) {
+      throw LineError{"'on motes' outside a query; begin one with 'query ID'"};
+    }
+    std::vector<std::string> rest;
+    while (!words.done()) rest.push_back(words.take("a mote"));
+    MoteSection s;
+    s.query = file().queries.size() - 1;
+    s.motes = parse_mote_set(rest);
+    s.part.line = line_;
+    file().sections.push_back(std::move(s));
+    current_section_ = &file().sections.back();
+    current_mote_ = &current_section_->part;
+  }
+
+  // "mote 3", or "motes 1-19" inside a section, for messages.
+  std::string part_name(const MotePart& p) const {
+    if (current_section_ != nullptr) return "motes " + current_section_->motes.text;
+    return "mote " + std::to_string(p.mote);
   }
 
   MotePart& part(const char* what) {
@@ -285,7 +300,7 @@ class Parser {
       if (words.take_if("to")) {
         s.kind = StreamKind::remote_out;
         s.to = words.mote("the mote the stream goes to");
-        if (s.to == p.mote) {
+        if (current_section_ == nullptr && s.to == p.mote) {
           throw LineError{"a remote stream to its own mote is the reading side: leave out 'to " +
                           std::to_string(s.to) + "'"};
         }
@@ -310,8 +325,8 @@ class Parser {
     }
     for (const StreamDecl& other : p.streams) {
       if (other.name == s.name) {
-        throw LineError{"stream " + quoted(s.name) + " is already declared on mote " +
-                        std::to_string(p.mote) + " (line " + std::to_string(other.line) + ")"};
+        throw LineError{"stream " + quoted(s.name) + " is already declared on " + part_name(p) +
+                        " (line " + std::to_string(other.line) + ")"};
       }
     }
     p.streams.push_back(s);
@@ -439,6 +454,7 @@ class Parser {
   ParseResult result_;
   int line_ = 0;
   MotePart* current_mote_ = nullptr;
+  MoteSection* current_section_ = nullptr;  // the last of file().sections, while filled
 };
 
 }  // namespace

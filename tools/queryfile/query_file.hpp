@@ -22,6 +22,7 @@
 //     stream down = remote 9
 //     serial down
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -97,6 +98,23 @@ struct MotePart {
   std::vector<OperatorDecl> operators;
 };
 
+// The motes of an `on motes ...` section.
+struct MoteSet {
+  bool all = false;
+  std::vector<uint16_t> listed;  // without `all`: the motes, in ascending order
+  std::vector<uint16_t> except;  // with `all`: the motes left out
+  std::string text;              // as written, for messages ("1-19", "all except 0")
+};
+
+// A section for several motes as written: its statements gathered once in
+// `part` (whose `mote` means nothing), for the query at index `query`. It
+// becomes one part per mote when the file is compiled (mote_sections.hpp).
+struct MoteSection {
+  std::size_t query = 0;
+  MoteSet motes;
+  MotePart part;
+};
+
 struct QueryDecl {
   int line = 0;
   uint8_t id = 0;
@@ -131,6 +149,7 @@ struct QueryFile {
   std::vector<AdcSetting> adc;
   std::vector<LinkSetting> links;
   std::vector<QueryDecl> queries;
+  std::vector<MoteSection> sections;  // `on motes ...`, not yet parts of their queries
 };
 
 struct ParseResult {
