@@ -11,6 +11,7 @@
 
 #include "queryfile/query_compile.hpp"
 #include "queryfile/query_file.hpp"
+#include "network_queries.hpp"
 #include "query_fixture.hpp"
 
 namespace query_test {
@@ -105,46 +106,11 @@ TEST_F(CompilerContract, EveryExampleInstallsAsPlanned) {
 }
 
 TEST_F(CompilerContract, RelayThroughAMoteOtherThanTheBase) {
-  install_and_check(R"(motes 3
-query 1 at 2
-on mote 0
-  stream arriving = remote 9
-  serial arriving
-on mote 2
-  stream from_1 = remote 8
-  stream to_base = remote 9 to 0
-  send from_1 -> to_base
-on mote 1
-  stream light = sensor light every 1
-  stream to_2 = remote 8 to 2
-  send light -> to_2
-)",
-                    "relay.query");
+  install_and_check(kRelayQuery, "relay.query");
 }
 
 TEST_F(CompilerContract, ChainAndEntriesReusedAfterAStop) {
-  install_and_check(R"(motes 5
-query 1 at 2
-on mote 0
-  stream arriving = remote 1
-  serial arriving
-on mote 1
-  stream up = remote 2
-  stream down = remote 1 to 0
-  send up -> down
-on mote 2
-  stream up = remote 3
-  stream down = remote 2 to 1
-  send up -> down
-on mote 3
-  stream up = remote 4
-  stream down = remote 3 to 2
-  send up -> down
-on mote 4
-  stream light = sensor light every 1
-  stream down = remote 4 to 3
-  send light -> down
-stop 1 at 6
+  install_and_check(std::string(kChainQuery) + R"(stop 1 at 6
 query 2 at 8
 on mote 0
   stream temp = sensor temperature every 1

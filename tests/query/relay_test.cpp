@@ -3,6 +3,7 @@
 // bit-level radio. Each relay reads one remote stream and writes the next,
 // so it holds an incoming and an outgoing channel at once.
 
+#include "network_queries.hpp"
 #include "query_fixture.hpp"
 
 #include "queryfile/query_compile.hpp"
@@ -34,50 +35,14 @@ class Relay : public QueryTest {
 };
 
 TEST_F(Relay, ThroughAMoteOtherThanTheBase) {
-  run_file(R"(motes 3
-query 1 at 2
-on mote 0
-  stream arriving = remote 9
-  serial arriving
-on mote 2
-  stream from_1 = remote 8
-  stream to_base = remote 9 to 0
-  send from_1 -> to_base
-on mote 1
-  stream light = sensor light every 0.5
-  stream to_2 = remote 8 to 2
-  send light -> to_2
-)",
-           8);
+  run_file(kRelayQuery, 8);
   // Mote 1 starts at 2.5 s and samples every half second.
   EXPECT_GE(results_from(1), 8);
   EXPECT_EQ(results_from(1), static_cast<int>(to_host.size()));
 }
 
 TEST_F(Relay, AlongAChainOfFiveMotes) {
-  run_file(R"(motes 5
-query 1 at 2
-on mote 0
-  stream arriving = remote 1
-  serial arriving
-on mote 1
-  stream up = remote 2
-  stream down = remote 1 to 0
-  send up -> down
-on mote 2
-  stream up = remote 3
-  stream down = remote 2 to 1
-  send up -> down
-on mote 3
-  stream up = remote 4
-  stream down = remote 3 to 2
-  send up -> down
-on mote 4
-  stream light = sensor light every 0.5
-  stream down = remote 4 to 3
-  send light -> down
-)",
-           8);
+  run_file(kChainQuery, 8);
   // Mote 4 starts at 2.75 s and samples every half second.
   EXPECT_GE(results_from(4), 8);
   EXPECT_EQ(results_from(4), static_cast<int>(to_host.size()));
