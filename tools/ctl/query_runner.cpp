@@ -93,6 +93,10 @@ std::optional<QueryFile> read_file(const RunRequest& request, std::ostream& err)
   }
   if (request.until) file.until = request.until;
   if (request.seed) file.seed = request.seed;
+  if (request.topology) {
+    file.topology = *request.topology;
+    file.topology_line = 0;
+  }
   for (const std::string& a : request.adc) {
     for (auto& e : parse_adc_option(a, "--adc", file)) errors.push_back(e);
   }
@@ -164,6 +168,11 @@ class Runner {
       if (file->random_adc) {
         err_ << request_.file << ": warning: 'adc random' needs a simulation brelo-ctl starts"
              << " (brelo -a=random); the running one keeps its ADC model\n";
+      }
+      if (!file->topology.empty()) {
+        err_ << request_.file << ": warning: a topology needs a simulation brelo-ctl starts"
+             << " (brelo -rf=FILE); the running one keeps its links\n";
+        file->topology.clear();
       }
     }
     CompileResult compiled = compile(*file, origin);

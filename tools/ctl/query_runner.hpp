@@ -26,6 +26,7 @@ struct RunRequest {
   std::optional<uint32_t> seed;
   std::vector<std::string> adc;    // settings as in the file, without "adc"
   std::vector<std::string> links;  // likewise, without "link"
+  std::optional<std::string> topology;  // a lossy-link file (instead of the file's)
   brelo_host::ResultFormat format = brelo_host::ResultFormat::table;
   bool check_only = false;  // read, check and list the messages; run nothing
   bool attach = false;      // to the simulation on `command_port`

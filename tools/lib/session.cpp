@@ -3,6 +3,7 @@
 #include <signal.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <thread>
 
 #include "lib/ports.hpp"
@@ -24,7 +25,11 @@ std::vector<std::string> brelo_arguments(const SimulationSettings& s, uint16_t p
                                    std::string("-l=") + rate,
                                    "-t=" + std::to_string(s.until)};
   if (s.random_adc) args.push_back("-a=random");
-  if (s.lossy_radio) args.push_back("-r=lossy");
+  if (!s.lossy_file.empty()) {
+    args.push_back("-rf=" + s.lossy_file);
+  } else if (s.lossy_radio) {
+    args.push_back("-r=lossy");
+  }
   args.push_back(std::to_string(s.motes));
   return args;
 }
@@ -39,7 +44,9 @@ SimulationSettings settings_for(const query_file::Plan& plan) {
   s.random_adc = plan.random_adc;
   // Link probabilities only count under the lossy radio model (one cell of
   // perfect links unless a lossy.nss file in the current folder says more).
-  s.lossy_radio = !plan.links.empty();
+  s.lossy_radio = !plan.links.empty() || !plan.topology.empty();
+  // Absolute, so that it names the same file wherever brelo runs.
+  if (!plan.topology.empty()) s.lossy_file = std::filesystem::absolute(plan.topology).string();
   return s;
 }
 

@@ -35,6 +35,7 @@ struct SimulationSettings {
   int64_t until = 30;        // whole virtual seconds, then it ends
   bool random_adc = false;
   bool lossy_radio = false;  // link probabilities count only under it
+  std::string lossy_file;    // the lossy model's links (-rf=); empty: lossy.nss
   std::optional<uint16_t> event_mask;  // the events it sends; nullopt: all
 };
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <fstream>
 #include <map>
 #include <set>
 
@@ -648,12 +649,37 @@ class Compiler {
 };
 }  // namespace
 
+namespace {
+// Reads the file's topology into the plan; its mistakes follow the file's own.
+void check_topology(const QueryFile& file, CompileResult& result) {
+  if (file.topology.empty()) return;
+  if (!std::ifstream(file.topology)) {
+    // Said where the file is named: the statement, or the runner's option.
+    result.errors.push_back({file.topology_line > 0 ? file.name : std::string("--topology"),
+                             file.topology_line, "cannot read the topology file " + file.topology});
+    return;
+  }
+  topology::LossyRead read = topology::read_lossy_file(file.topology);
+  std::vector<topology::FileError> errors = std::move(read.errors);
+  for (auto& e : topology::motes_outside(read, file.topology, result.plan.motes)) {
+    errors.push_back(std::move(e));
+  }
+  for (const topology::FileError& e : errors) result.errors.push_back({e.file, e.line, e.text});
+  if (errors.empty()) {
+    result.plan.topology = file.topology;
+    result.plan.topology_links = std::move(read.links);
+  }
+}
+}  // namespace
+
 CompileResult compile(const QueryFile& file, int64_t origin) {
   // Sections for several motes become parts now that the network size is
   // settled.
   QueryFile whole = file;
   std::vector<Diagnostic> errors = expand_sections(whole);
-  return Compiler(whole, origin, std::move(errors), section_lines(file)).run();
+  CompileResult result = Compiler(whole, origin, std::move(errors), section_lines(file)).run();
+  check_topology(file, result);
+  return result;
 }
 
 const Layout* layout_at(const Plan& plan, int64_t time) {

@@ -23,6 +23,7 @@
 #include "protocol/time_format.hpp"  // TICKS_PER_SECOND
 #include "queryfile/query_file.hpp"
 #include "queryfile/stream_layouts.hpp"
+#include "topology/lossy_file.hpp"
 
 namespace query_file {
 
@@ -66,6 +67,10 @@ struct Plan {
   };
   std::vector<Adc> adc;
   std::vector<LinkSetting> links;
+  // The lossy-link file the run uses, read and checked against the
+  // network; empty: none.
+  std::string topology;
+  std::vector<topology::Link> topology_links;
   std::vector<TimedMessage> messages;  // in time order
   std::vector<ResultLayout> results;   // in time order
 };
@@ -78,7 +83,8 @@ struct CompileResult {
   std::vector<Diagnostic> warnings;
 };
 
-// Checks and compiles `file`. Times in the file count from `origin` (in
+// Checks and compiles `file`. A topology file is read here: its mistakes,
+// and links naming motes outside the network, are errors with its own lines. Times in the file count from `origin` (in
 // ticks), the moment the run begins.
 CompileResult compile(const QueryFile& file, int64_t origin = 0);
 

@@ -77,6 +77,11 @@ class Parser {
     Words words(tokenize(text));
     if (words.done()) return;
     line_ = number;
+    if (words.peek() == "topology") {
+      // A path may hold spaces and symbols: the rest of the line is the path.
+      topology(text.substr(text.find("topology") + 8));
+      return;
+    }
     try {
       statement(words);
     } catch (const LineError& error) {
@@ -128,10 +133,28 @@ class Parser {
       operation(*syntax, words);
     } else {
       throw LineError{"unknown statement " + quoted(keyword) +
-                      "; a line starts with motes, until, seed, adc, link, query, stop, on mote,"
+                      "; a line starts with motes, until, seed, adc, link, topology, query, stop, on mote,"
                       " stream or an operator (select, project, send, mirror, serial, sync_join,"
                       " merge_join, avg, sum, max, min, window_avg, window_max, window_min)"};
     }
+  }
+
+  void topology(std::string_view rest) {
+    const std::size_t start = rest.find_first_not_of(" \t");
+    const std::size_t end = rest.find_last_not_of(" \t\r");
+    if (start == std::string_view::npos) {
+      fail("'topology' needs the lossy-link file: topology FILE");
+      return;
+    }
+    if (!file().topology.empty()) {
+      fail("the topology is already given on line " + std::to_string(file().topology_line));
+      return;
+    }
+    std::string path(rest.substr(start, end + 1 - start));
+    const std::size_t slash = file().name.rfind('/');
+    if (path[0] != '/' && slash != std::string::npos) path = file().name.substr(0, slash + 1) + path;
+    file().topology = path;
+    file().topology_line = line_;
   }
 
   void adc(Words& words) {
@@ -460,6 +483,7 @@ class Parser {
 }  // namespace
 
 std::string format(const Diagnostic& d) {
+  if (d.line == 0) return d.file + ": " + d.text;  // about the file as a whole
   return d.file + ":" + std::to_string(d.line) + ": " + d.text;
 }
 

@@ -11,6 +11,7 @@
 //   motes 2
 //   until 20
 //   adc 1 light 800
+//   topology grid.nss
 //   query 1 at 2
 //   on mote 1
 //     stream light = sensor light every 0.5
@@ -39,7 +40,7 @@ struct Diagnostic {
   int line = 0;
   std::string text;
 };
-// "file:line: text"
+// "file:line: text" ("file: text" for line 0, the file as a whole)
 std::string format(const Diagnostic& d);
 
 enum class StreamKind { sensor, local, remote_out, remote_in };
@@ -148,6 +149,10 @@ struct QueryFile {
   bool random_adc = false;
   std::vector<AdcSetting> adc;
   std::vector<LinkSetting> links;
+  // The lossy-link file the run uses (`topology FILE`, a path relative to
+  // the query file, made relative to the current folder here); empty: none.
+  std::string topology;
+  int topology_line = 0;  // 0 when not from the file
   std::vector<QueryDecl> queries;
   std::vector<MoteSection> sections;  // `on motes ...`, not yet parts of their queries
 };

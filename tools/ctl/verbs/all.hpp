@@ -20,5 +20,6 @@ Verb mask_verb();
 Verb interrupt_verb();
 Verb run_verb();
 Verb var_verb();
+Verb topology_verb();
 
 }  // namespace brelo_ctl

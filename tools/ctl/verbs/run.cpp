@@ -47,6 +47,11 @@ const Option link{.name = "--link",
                           "(both may be given more than once; links make the\n"
                           "simulation use the lossy radio model)",
                   .repeatable = true};
+const Option topology{.name = "--topology",
+                      .kind = Option::Kind::text,
+                      .value = "FILE",
+                      .help = "the links of the lossy radio model, as brelo-ctl\n"
+                              "topology writes them (instead of the file's 'topology')"};
 const Option rate{.name = "--rate",
                   .kind = Option::Kind::number,
                   .value = "F",
@@ -73,6 +78,7 @@ int run_file(Invocation& call) {
   if (auto f = call.number(rate)) request.rate = *f;
   if (auto settings = call.text(adc)) request.adc.push_back(*settings);
   if (auto settings = call.text(link)) request.links.push_back(*settings);
+  request.topology = call.text(topology);
   if (call.has(csv) && call.has(json)) throw UsageError{"give --csv or --json, not both"};
   if (call.has(csv)) request.format = brelo_host::ResultFormat::csv;
   if (call.has(json)) request.format = brelo_host::ResultFormat::json;
@@ -91,15 +97,16 @@ Verb run_verb() {
           .summary = "run the queries of a query file and print their results",
           .usage =
               "usage: brelo-ctl run FILE [--csv | --json] [--until S] [--motes N] [--seed N]\n"
-              "                     [--adc SETTINGS] [--link SETTINGS] [--rate F] [--check]\n"
-              "                     [--attach] [--brelo PATH]\n"
+              "                     [--adc SETTINGS] [--link SETTINGS] [--topology FILE]\n"
+              "                     [--rate F] [--check] [--attach] [--brelo PATH]\n"
               "Reads and checks a query file (see docs/queries.md; nothing is sent when it\n"
               "has mistakes), starts a simulation of the file's network, installs and\n"
               "starts the queries at their virtual times and prints each result that\n"
               "mote 0 sends to the host: a table (time, mote, timestamp, epoch, fields).\n"
               "Ends at the time limit or on Ctrl-C, and ends the simulation with it.\n"
               "Progress goes to standard error when it is a terminal.\n",
-          .options = {csv, json, until, motes, seed, adc, link, rate, check, attach, brelo},
+          .options = {csv, json, until, motes, seed, adc, link, topology, rate, check, attach,
+                      brelo},
           .help_column = 18,
           .notes = "Exit status 2 when the file has mistakes (each reported as FILE:LINE).\n",
           .min_words = 1,
