@@ -146,6 +146,11 @@ int make_topology(Invocation& call) {
   }
 
   std::string links = topology::lossy_file_text(placed, model);
+  if (links.empty()) {
+    // brelo-ctl run refuses such a file; say so while the options are at hand.
+    *call.err << program << ": warning: no two motes are closer than --far, so the file has no"
+              << " links\n";
+  }
   if (auto path = call.text(positions)) {
     if (!write_file(call, *path, topology::placement_text(placed))) return EXIT_USAGE;
   }
