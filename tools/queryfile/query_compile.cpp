@@ -648,12 +648,20 @@ class Compiler {
 };
 }  // namespace
 
-CompileResult compile(const QueryFile& file, int64_t origin) {
-  // Sections for several motes become parts now that the network size is
-  // settled.
+CompileResult compile(const QueryFile& file, int64_t origin, const Connectivity* links) {
+  // Sections for several motes, then collections, become parts now that the
+  // network size is settled.
   QueryFile whole = file;
   std::vector<Diagnostic> errors = expand_sections(whole);
-  return Compiler(whole, origin, std::move(errors), section_lines(file)).run();
+  CollectExpansion collected = expand_collects(whole, links ? *links : connectivity_of(file));
+  errors.insert(errors.end(), collected.errors.begin(), collected.errors.end());
+  // A finding repeated for each mote of a tree is said once, like those of sections.
+  std::set<int> per_mote_lines = section_lines(file);
+  for (const CollectDecl& c : file.collects) per_mote_lines.insert(c.line);
+  CompileResult result = Compiler(whole, origin, std::move(errors), std::move(per_mote_lines)).run();
+  result.plan.collects = std::move(collected.plans);
+  result.warnings.insert(result.warnings.begin(), collected.warnings.begin(), collected.warnings.end());
+  return result;
 }
 
 const Layout* layout_at(const Plan& plan, int64_t time) {
