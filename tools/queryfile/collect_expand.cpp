@@ -168,7 +168,8 @@ class Expander {
       o.inputs = {in};
       p.operators.push_back(o);
     }
-    result_.plans.push_back({c.line, q.id, c.sensor, std::move(tree)});
+    const int sampling = static_cast<int>(tree.nodes.size()) - 1 + (samples_root ? 1 : 0);
+    result_.plans.push_back({c.line, q.id, c.sensor, sampling, std::move(tree)});
   }
 
   // Mote 0 and a collecting mote other than it exchange records directly.
@@ -222,7 +223,7 @@ std::string describe(const CollectPlan& plan) {
   const CollectTree& t = plan.tree;
   std::string text = "collect at line " + std::to_string(plan.line) + " (query " +
                      std::to_string(plan.query) + "): " + sensor_name(plan.sensor) + " from " +
-                     std::to_string(t.nodes.size() - 1) + " motes to mote " + std::to_string(t.root) + ", depth " +
+                     std::to_string(plan.sources) + " motes to mote " + std::to_string(t.root) + ", depth " +
                      std::to_string(t.depth()) + "\n";
   return text + describe(t);
 }

@@ -29,6 +29,7 @@ struct CollectPlan {
   int line = 0;
   uint8_t query = 0;
   uint8_t sensor = 0;
+  int sources = 0;  // motes that sample, the collecting mote included when it does
   CollectTree tree;
 };
 
