@@ -1,7 +1,6 @@
 #include "queryfile/collect_expand.hpp"
 
 #include <algorithm>
-#include <cstdio>
 #include <set>
 
 #include "protocol/limits.hpp"
