@@ -124,5 +124,23 @@ TEST(Examples, CollectionGathersTheReadingsOfThreeMotes) {
   for (auto [mote, count] : per_mote) EXPECT_GE(count, 12) << "mote " << mote;
 }
 
+TEST(Examples, TreeCollectionDeliversFromEverySourceThroughRelays) {
+  RunOutput run = run_example("tree_collection");
+  // Installed from 2 s on, one reading every 5 s per mote until 40 s: at
+  // least four from each of motes 1 to 19, relayed up to three hops, each
+  // still naming the mote that sampled it.
+  std::map<int, int> per_mote;
+  for (const Row& r : run.rows) {
+    ASSERT_TRUE(r.mote);
+    ++per_mote[*r.mote];
+    EXPECT_EQ(r.fields.at("light"), 100);
+  }
+  ASSERT_EQ(per_mote.size(), 19u);
+  for (auto [mote, count] : per_mote) {
+    EXPECT_GE(mote, 1);
+    EXPECT_GE(count, 4) << "mote " << mote;
+  }
+}
+
 }  // namespace
 }  // namespace query_run_test

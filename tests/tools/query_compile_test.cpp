@@ -269,7 +269,7 @@ TEST(QueryCompiling, RemoteStreamsFitTheChannelTablesAtBothEnds) {
   ASSERT_EQ(twenty.size(), 1u);
   EXPECT_EQ(twenty[0], "q.query:8: mote 0 can take 4 channels; 19 motes send to it: relay "
                        "through other motes (every remote stream between two motes takes a "
-                       "channel at both ends)");
+                       "channel at both ends; 'collect' plans the relays for a whole network)");
   EXPECT_TRUE(errors_of(collection(4)).empty());
   EXPECT_TRUE(errors_of(collection(5)).empty());
   expect_error(collection(6), "q.query:8:", "mote 0 can take 4 channels; 5 motes send to it");

@@ -184,6 +184,7 @@ class Runner {
     if (request_.check_only) {
       out_ << request_.file << ": no errors; ";
       list_messages(plan, out_);
+      for (const CollectPlan& c : plan.collects) out_ << describe(c);
       return EXIT_DONE;
     }
     const int64_t until = origin + static_cast<int64_t>(plan.until * TICKS_PER_SECOND);

@@ -63,7 +63,7 @@ std::string ChannelUse::describe(uint16_t mote) const {
   return "mote " + std::to_string(mote) + " can take " + std::to_string(protocol::CHANNELS) +
          " channels; " + why +
          ": relay through other motes (every remote stream between two motes takes a channel at"
-         " both ends)";
+         " both ends; 'collect' plans the relays for a whole network)";
 }
 
 }  // namespace query_file

@@ -670,14 +670,35 @@ void check_topology(const QueryFile& file, CompileResult& result) {
     result.plan.topology_links = std::move(read.links);
   }
 }
+
+// What a `collect` plans over: the topology file's links when the file names
+// one (a pair it leaves out does not hear itself; its mistakes are reported
+// by check_topology), with the file's `link` statements added; else one
+// radio cell.
+Connectivity collect_links(const QueryFile& file) {
+  Connectivity c = connectivity_of(file);
+  if (file.topology.empty()) return c;
+  c.unlisted_perfect = false;
+  for (const topology::Link& l : topology::read_lossy_file(file.topology).links) {
+    c.links.push_back({static_cast<uint16_t>(l.from), static_cast<uint16_t>(l.to), l.probability});
+  }
+  return c;
+}
 }  // namespace
 
-CompileResult compile(const QueryFile& file, int64_t origin) {
-  // Sections for several motes become parts now that the network size is
-  // settled.
+CompileResult compile(const QueryFile& file, int64_t origin, const Connectivity* links) {
+  // Sections for several motes, then collections, become parts now that the
+  // network size is settled.
   QueryFile whole = file;
   std::vector<Diagnostic> errors = expand_sections(whole);
-  CompileResult result = Compiler(whole, origin, std::move(errors), section_lines(file)).run();
+  CollectExpansion collected = expand_collects(whole, links ? *links : collect_links(file));
+  errors.insert(errors.end(), collected.errors.begin(), collected.errors.end());
+  // A finding repeated for each mote of a tree is said once, like those of sections.
+  std::set<int> per_mote_lines = section_lines(file);
+  for (const CollectDecl& c : file.collects) per_mote_lines.insert(c.line);
+  CompileResult result = Compiler(whole, origin, std::move(errors), std::move(per_mote_lines)).run();
+  result.plan.collects = std::move(collected.plans);
+  result.warnings.insert(result.warnings.begin(), collected.warnings.begin(), collected.warnings.end());
   check_topology(file, result);
   return result;
 }

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "protocol/operator_messages.hpp"
+#include "queryfile/collect_expand.hpp"
 #include "protocol/time_format.hpp"  // TICKS_PER_SECOND
 #include "queryfile/query_file.hpp"
 #include "queryfile/stream_layouts.hpp"
@@ -73,6 +74,7 @@ struct Plan {
   std::vector<topology::Link> topology_links;
   std::vector<TimedMessage> messages;  // in time order
   std::vector<ResultLayout> results;   // in time order
+  std::vector<CollectPlan> collects;   // the relay tree of each `collect`
 };
 
 struct CompileResult {
@@ -83,10 +85,14 @@ struct CompileResult {
   std::vector<Diagnostic> warnings;
 };
 
-// Checks and compiles `file`. A topology file is read here: its mistakes,
-// and links naming motes outside the network, are errors with its own lines. Times in the file count from `origin` (in
-// ticks), the moment the run begins.
-CompileResult compile(const QueryFile& file, int64_t origin = 0);
+// Checks and compiles `file`. Times in the file count from `origin` (in
+// ticks), the moment the run begins. A topology file is read here: its
+// mistakes, and links naming motes outside the network, are errors with its
+// own lines. `collect` trees are planned over `links` when given, else over
+// the topology file's links, else over the file's `link` statements in one
+// radio cell.
+CompileResult compile(const QueryFile& file, int64_t origin = 0,
+                      const Connectivity* links = nullptr);
 
 // The layout in effect for a result that arrives at `time`.
 const Layout* layout_at(const Plan& plan, int64_t time);

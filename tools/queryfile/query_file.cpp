@@ -122,6 +122,8 @@ class Parser {
       query(words);
     } else if (keyword == "stop") {
       stop(words);
+    } else if (keyword == "collect") {
+      collect(words);
     } else if (keyword == "on" && words.take_if("motes")) {
       section(words);
     } else if (keyword == "on" || keyword == "mote") {
@@ -134,7 +136,7 @@ class Parser {
     } else {
       throw LineError{"unknown statement " + quoted(keyword) +
                       "; a line starts with motes, until, seed, adc, link, topology, query, stop, on mote,"
-                      " stream or an operator (select, project, send, mirror, serial, sync_join,"
+                      " collect, stream or an operator (select, project, send, mirror, serial, sync_join,"
                       " merge_join, avg, sum, max, min, window_avg, window_max, window_min)"};
     }
   }
@@ -278,6 +280,40 @@ class Parser {
     file().sections.push_back(std::move(s));
     current_section_ = &file().sections.back();
     current_mote_ = &current_section_->part;
+  }
+
+  // `collect SENSOR every S from MOTES to M [buffer N] [skip_unreachable]`
+  void collect(Words& words) {
+    if (file().queries.empty()) {
+      throw LineError{"'collect' outside a query; begin one with 'query ID'"};
+    }
+    CollectDecl c;
+    c.query = file().queries.size() - 1;
+    c.line = line_;
+    c.sensor = sensor_by_name(words.take("the sensor name (collect SENSOR every S from MOTES to M)"));
+    words.expect("every", "after the sensor (collect SENSOR every S from MOTES to M)");
+    c.every = words.number("the sampling period", 1 / TIMER_COUNTS_PER_SECOND, 3600);
+    c.rate = static_cast<uint32_t>(std::lround(c.every * TIMER_COUNTS_PER_SECOND));
+    words.expect("from", "after the sampling period (collect SENSOR every S from MOTES to M)");
+    words.take_if("motes");
+    std::vector<std::string> motes;
+    while (!words.done() && words.peek() != "to") motes.push_back(words.take("a mote"));
+    c.sources = parse_mote_set(motes);
+    words.expect("to", "after the motes (collect SENSOR every S from MOTES to M)");
+    c.to = words.mote("the collecting mote");
+    while (!words.done()) {
+      const std::string option = words.take("an option");
+      if (option == "buffer") {
+        c.buffer = static_cast<uint8_t>(words.integer("the buffer size", 1, 255));
+      } else if (option == "skip_unreachable") {
+        c.skip_unreachable = true;
+      } else {
+        throw LineError{"unknown option " + quoted(option) + " for 'collect' (buffer N, skip_unreachable)"};
+      }
+    }
+    file().collects.push_back(std::move(c));
+    current_mote_ = nullptr;
+    current_section_ = nullptr;
   }
 
   // "mote 3", or "motes 1-19" inside a section, for messages.

@@ -116,6 +116,22 @@ struct MoteSection {
   MotePart part;
 };
 
+// `collect SENSOR every S from MOTES to M [buffer N] [skip_unreachable]`:
+// every mote of MOTES samples SENSOR and its records reach mote M, relayed
+// along a tree the compiler plans (collect_expand.hpp), and from mote 0 go
+// to the host.
+struct CollectDecl {
+  std::size_t query = 0;  // index in QueryFile::queries
+  int line = 0;
+  uint8_t sensor = 0;
+  uint32_t rate = 0;  // timer counts between samples
+  double every = 0;   // seconds, as written
+  MoteSet sources;
+  uint16_t to = 0;
+  uint8_t buffer = 8;             // records each relay's incoming stream keeps
+  bool skip_unreachable = false;  // unreachable sources are a warning, not an error
+};
+
 struct QueryDecl {
   int line = 0;
   uint8_t id = 0;
@@ -155,6 +171,7 @@ struct QueryFile {
   int topology_line = 0;  // 0 when not from the file
   std::vector<QueryDecl> queries;
   std::vector<MoteSection> sections;  // `on motes ...`, not yet parts of their queries
+  std::vector<CollectDecl> collects;  // not yet parts of their queries
 };
 
 struct ParseResult {
