@@ -1,8 +1,8 @@
 #pragma once
 // A session with one simulation: a brelo of our own started on free ports,
 // or one already running that we attach to. The session applies a compiled
-// query plan (ADC values, link probabilities, operator messages at their
-// virtual times), then pumps the simulation's events to callbacks, decoding
+// query plan (ADC values, link probabilities, operator messages in order,
+// paced by mote 0's radio), then pumps the simulation's events to callbacks, decoding
 // the results mote 0 sends to the host on the way.
 //
 // A simulation we start waits (-gui) until the session watches its events,
