@@ -13,16 +13,19 @@ namespace query_test {
 namespace {
 class Relay : public QueryTest {
  protected:
-  // Compiles `text`, boots its motes, hands each message to its mote at its
-  // time and runs until `until` virtual seconds.
+  // Compiles `text`, boots its motes, hands each message to its mote no
+  // earlier than its time, messages for motes other than 0 as far apart as
+  // mote 0's radio forwards them, and runs until `until` virtual seconds.
   static void run_file(const std::string& text, double until) {
     auto parsed = query_file::parse(text, "relay.query");
     ASSERT_TRUE(parsed.errors.empty()) << parsed.errors.front().text;
     auto compiled = query_file::compile(parsed.file);
     ASSERT_TRUE(compiled.errors.empty()) << compiled.errors.front().text;
     for (uint16_t m = 0; m < compiled.plan.motes; ++m) boot({m});
+    int64_t at = 0;
     for (const query_file::TimedMessage& t : compiled.plan.messages) {
-      if (t.time > vex_state.vex_time) run_loop(t.time - vex_state.vex_time);
+      at = std::max(t.time, at + (t.to == 0 ? 1 : query_file::FORWARD_SPACING));
+      if (at > vex_state.vex_time) run_loop(at - vex_state.vex_time);
       decode(t.to, t.message);
     }
     run_loop(static_cast<vex_time_t>(until * TICKS_PER_SECOND) - vex_state.vex_time);
@@ -36,14 +39,14 @@ class Relay : public QueryTest {
 
 TEST_F(Relay, ThroughAMoteOtherThanTheBase) {
   run_file(kRelayQuery, 8);
-  // Mote 1 starts at 2.5 s and samples every half second.
+  // Mote 1 starts a little after 2 s and samples every half second.
   EXPECT_GE(results_from(1), 8);
   EXPECT_EQ(results_from(1), static_cast<int>(to_host.size()));
 }
 
 TEST_F(Relay, AlongAChainOfFiveMotes) {
   run_file(kChainQuery, 8);
-  // Mote 4 starts at 2.75 s and samples every half second.
+  // Mote 4 starts a little after 2 s and samples every half second.
   EXPECT_GE(results_from(4), 8);
   EXPECT_EQ(results_from(4), static_cast<int>(to_host.size()));
 }

@@ -42,11 +42,44 @@ inline std::optional<Row> parse_row(const std::string& line) {
   return row;
 }
 
+// One source mote of the final delivery summary; -1 for null.
+struct Delivered {
+  int expected = -1;
+  int received = -1;
+};
+
+inline int int_or_minus_one(const std::string& text) { return text == "null" ? -1 : std::stoi(text); }
+
+// The final {"delivery":[...]} line, by mote; nullopt when the line is not one.
+inline std::optional<std::map<int, Delivered>> parse_delivery(const std::string& line) {
+  if (line.rfind(R"({"delivery":[)", 0) != 0) return std::nullopt;
+  static const std::regex entry(R"re(\{"mote":([0-9]+),"expected":(\w+),"received":(\w+),"ratio":[^}]*\})re");
+  std::map<int, Delivered> by_mote;
+  for (std::sregex_iterator i(line.begin(), line.end(), entry), end; i != end; ++i) {
+    by_mote[std::stoi((*i)[1])] = {int_or_minus_one((*i)[2]), int_or_minus_one((*i)[3])};
+  }
+  return by_mote;
+}
+
 struct RunOutput {
   control_test::ToolResult tool;
   std::vector<Row> rows;
+  std::optional<std::map<int, Delivered>> delivery;  // the summary after the rows
   bool all_lines_read = true;
 };
+
+// Standard error without the delivery table the runner ends with.
+inline std::string without_delivery_table(const std::string& err) {
+  std::string kept;
+  bool in_table = false;
+  std::istringstream lines(err);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("delivery per source mote", 0) == 0) in_table = true;
+    if (in_table && (line.empty() || line[0] != ' ') && line.rfind("delivery", 0) != 0) in_table = false;
+    if (!in_table) kept += line + "\n";
+  }
+  return kept;
+}
 
 inline std::string example(const std::string& name) {
   return std::string(EXAMPLES_DIR) + "/" + name + ".query";
@@ -61,8 +94,10 @@ inline RunOutput run_json(const std::string& file, std::vector<std::string> extr
   std::istringstream lines(run.tool.out);
   for (std::string line; std::getline(lines, line);) {
     auto row = parse_row(line);
-    if (row) {
+    if (row && !run.delivery) {
       run.rows.push_back(*row);
+    } else if (auto delivery = parse_delivery(line); delivery && !run.delivery) {
+      run.delivery = delivery;
     } else {
       run.all_lines_read = false;
     }

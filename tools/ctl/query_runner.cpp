@@ -7,6 +7,7 @@
 #include <memory>
 #include <sstream>
 
+#include "ctl/delivery_report.hpp"
 #include "ctl/verbs.hpp"
 #include "lib/session.hpp"
 #include "protocol/operator_messages.hpp"
@@ -209,6 +210,7 @@ class Runner {
     progress.clear();
     if (!session_.end() && status == EXIT_DONE) status = failure();
     if (request_.progress) err_ << results_ << (results_ == 1 ? " result\n" : " results\n");
+    if (status == EXIT_DONE) report_delivery(*file, plan, interrupted != 0 ? last_seen_ : until);
     return status;
   }
 
@@ -219,10 +221,24 @@ class Runner {
       progress.clear();
       sink_->write(result);
       ++results_;
+      delivered_.add(result);
+      last_seen_ = std::max(last_seen_, result.time);
     };
-    h.progress = [&progress](int64_t now, int64_t events) { progress.update(now, events); };
+    h.progress = [this, &progress](int64_t now, int64_t events) {
+      last_seen_ = std::max(last_seen_, now);
+      progress.update(now, events);
+    };
     h.stop = [] { return interrupted != 0; };
     return h;
+  }
+
+  // Did every source deliver, up to `end` (ticks)?
+  void report_delivery(const QueryFile& file, const Plan& plan, int64_t end) {
+    std::vector<Delivery> summary = delivered_.summary(delivery_sources(file, plan), plan,
+                                                       session_.message_times(), end);
+    if (summary.empty()) return;
+    print_delivery_table(summary, err_);
+    if (request_.format == brelo_host::ResultFormat::json) out_ << delivery_json(summary) << "\n";
   }
 
   // Reports what went wrong in the session; the exit status.
@@ -247,6 +263,8 @@ class Runner {
   brelo_host::Session session_;
   std::unique_ptr<brelo_host::ResultSink> sink_;
   int64_t results_ = 0;
+  DeliveryCount delivered_;
+  int64_t last_seen_ = 0;  // the latest virtual time the run was seen at
 };
 }  // namespace
 

@@ -4,7 +4,7 @@
 // It reads and checks the file (nothing is sent when anything is wrong),
 // starts a simulation of its own (or attaches to a running one), sets the
 // ADC values and link probabilities, hands the operator messages to mote 0's
-// serial port at their virtual times, and prints every result mote 0 sends
+// serial port, paced by mote 0's radio, and prints every result mote 0 sends
 // to the host, until the time limit or Ctrl-C. A simulation it started ends
 // with it.
 

@@ -2,11 +2,14 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <thread>
 
 #include "lib/ports.hpp"
+#include "protocol/limits.hpp"
 #include "protocol/operator_messages.hpp"
 
 namespace brelo_host {
@@ -86,6 +89,7 @@ bool Session::start(const SimulationSettings& settings) {
   commands_.set_timeout(timeout_);
   port_ = port;
   started_ = true;
+  event_mask_ = settings.event_mask;
   if (settings.event_mask && !commands_.set_event_mask(*settings.event_mask)) {
     return fail(commands_.error());
   }
@@ -124,13 +128,86 @@ bool Session::apply(const query_file::Plan& plan) {
       return fail(commands_.error());
     }
   }
-  for (const query_file::TimedMessage& m : plan.messages) {
-    VEX_Msg packet =
-        ctl::make_message(m.to, AM_OPERATORMSG, operator_messages::bytes_of(m.message));
-    if (!commands_.inject_uart(0, packet, m.time)) return fail(commands_.error());
+  next_message_ = 0;
+  in_flight_.clear();
+  last_progress_ = now_;
+  last_handed_ = 0;
+  message_times_.assign(plan.messages.size(), -1);
+  // Departures are radio events; the mask we were asked for may leave them
+  // out, so let them through until the last forward has left.
+  const bool forwards = std::any_of(plan.messages.begin(), plan.messages.end(),
+                                    [](const query_file::TimedMessage& m) { return m.to != 0; });
+  if (event_mask_ && forwards) {
+    if (!commands_.set_event_mask(*event_mask_ | ctl::AM_RADIOMSGSENTEVENT)) {
+      return fail(commands_.error());
+    }
+    mask_widened_ = true;
   }
+  if (!hand_over(now_)) return false;
   // A simulation we started waits (-gui) for this connection to boot.
   return watch_events();
+}
+
+bool Session::installed() const {
+  return next_message_ == plan_.messages.size() && in_flight_.empty();
+}
+
+// Hands mote 0 the messages that may go now (see apply).
+bool Session::hand_over(int64_t now) {
+  while (next_message_ < plan_.messages.size()) {
+    const query_file::TimedMessage& m = plan_.messages[next_message_];
+    if (m.to == 0 ? !in_flight_.empty() : in_flight_.size() >= protocol::FORWARD_QUEUE_LENGTH) {
+      break;
+    }
+    // Commands due on the same tick may run in any order: one tick apart
+    // at least keeps the plan's order.
+    const int64_t time = std::max({m.time, now, last_handed_ + 1});
+    last_handed_ = time;
+    VEX_Msg packet =
+        ctl::make_message(m.to, AM_OPERATORMSG, operator_messages::bytes_of(m.message));
+    if (!commands_.inject_uart(0, packet, time)) return fail(commands_.error());
+    if (m.to == 0) {
+      message_times_[next_message_] = time;
+    } else {
+      in_flight_.push_back(next_message_);
+    }
+    last_progress_ = std::max(last_progress_, time);
+    ++next_message_;
+  }
+  if (mask_widened_ && installed()) {
+    mask_widened_ = false;
+    if (!commands_.set_event_mask(*event_mask_)) return fail(commands_.error());
+  }
+  return true;
+}
+
+// Follows an operator message leaving mote 0's radio; true when it was one
+// of ours. Forwards leave in order; one lost before it is left to the
+// timeout rather than guessed, so the window never overfills the queue.
+bool Session::departed(const ctl::Event& event) {
+  const auto* radio = std::get_if<ctl::RadioMessageSent>(&event.body);
+  if (radio == nullptr || event.header.moteID != 0 || radio->message.type != AM_RADIOMSG) {
+    return false;
+  }
+  for (auto i = in_flight_.begin(); i != in_flight_.end(); ++i) {
+    const query_file::TimedMessage& m = plan_.messages[*i];
+    if (m.to != radio->message.addr) continue;
+    std::span<const uint8_t> bytes = operator_messages::bytes_of(m.message);
+    if (std::memcmp(bytes.data(), radio->message.data, bytes.size()) != 0) continue;
+    message_times_[*i] = event.header.time;
+    in_flight_.erase(i);
+    last_progress_ = event.header.time;
+    return true;
+  }
+  return false;
+}
+
+// The fallback for a departure never seen: the oldest forward counts as gone.
+bool Session::install_timed_out() {
+  if (in_flight_.empty() || now_ - last_progress_ < FORWARD_TIMEOUT) return false;
+  in_flight_.pop_front();
+  last_progress_ = now_;
+  return true;
 }
 
 void Session::deliver(const ctl::Event& event, int64_t until, const PumpHandlers& handlers) {
@@ -148,10 +225,14 @@ bool Session::pump(int64_t until, const PumpHandlers& handlers) {
   auto next_check = Clock::now();
   for (;;) {
     if (handlers.stop && handlers.stop()) return true;
-    std::optional<ctl::Event> event = events_.next(milliseconds(100));
+    std::optional<ctl::Event> event = events_.next_unacknowledged(milliseconds(100));
     if (event) {
       ++events_seen_;
       now_ = std::max(now_, event->header.time);
+      // The simulation waits for the acknowledgement: what a departure lets
+      // go is handed over at the moment of the departure.
+      if (departed(*event) && !hand_over(event->header.time)) return false;
+      if (!events_.acknowledge()) return fail(events_.error());
       deliver(*event, until, handlers);
     } else if (events_.error().kind != ctl::ErrorKind::timeout) {
       // The simulation ended: at its time limit when we started it.
@@ -160,6 +241,7 @@ bool Session::pump(int64_t until, const PumpHandlers& handlers) {
     if (Clock::now() >= next_check) {
       next_check = Clock::now() + milliseconds(250);
       if (auto count = commands_.get_mote_count()) now_ = std::max(now_, count->time);
+      if (install_timed_out() && !hand_over(now_)) return false;
       if (handlers.progress) handlers.progress(now_, events_seen_);
       if (!started_ && now_ >= until) return true;
     }

@@ -1,8 +1,8 @@
 #pragma once
 // A session with one simulation: a brelo of our own started on free ports,
 // or one already running that we attach to. The session applies a compiled
-// query plan (ADC values, link probabilities, operator messages at their
-// virtual times), then pumps the simulation's events to callbacks, decoding
+// query plan (ADC values, link probabilities, operator messages in order,
+// paced by mote 0's radio), then pumps the simulation's events to callbacks, decoding
 // the results mote 0 sends to the host on the way.
 //
 // A simulation we start waits (-gui) until the session watches its events,
@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <optional>
 #include <string>
@@ -24,6 +25,10 @@
 #include "queryfile/result_record.hpp"
 
 namespace brelo_host {
+
+// Virtual time after which a forwarded message never seen leaving mote 0
+// counts as gone (see Session::apply).
+constexpr int64_t FORWARD_TIMEOUT = TICKS_PER_SECOND;
 
 // How to start a simulation of our own.
 struct SimulationSettings {
@@ -78,10 +83,28 @@ class Session {
   // The mote count reply: how many motes, and the current virtual time.
   std::optional<ctl::MoteCount> status();
 
-  // Sets the plan's ADC values and link probabilities and hands its operator
-  // messages to mote 0's serial port at their times. Results are read by its
-  // layouts from now on.
+  // Sets the plan's ADC values and link probabilities and starts handing its
+  // operator messages to mote 0's serial port, in order, each no earlier
+  // than its planned time. Results are read by its layouts from now on.
+  //
+  // Messages for other motes are paced by mote 0's radio: at most
+  // FORWARD_QUEUE_LENGTH of them are handed over and not yet seen leaving
+  // mote 0 (its radio-message-sent events), so its forward queue never
+  // overflows. pump() hands over the next one while it holds the event of
+  // the last departure unacknowledged, so the simulation is still at that
+  // moment and the same run is installed at the same ticks every time. A
+  // message for mote 0 itself waits only until the forwards before it have
+  // left, so that motes act in the plan's order. Should a departure never be
+  // seen (an event mask set by someone else, a message the engine dropped),
+  // the oldest forward counts as gone after FORWARD_TIMEOUT of virtual time
+  // without progress.
   bool apply(const query_file::Plan& plan);
+
+  // Per message of the applied plan: the virtual time it left mote 0's radio
+  // (or, for mote 0, entered its serial port); -1 while not known.
+  const std::vector<int64_t>& message_times() const { return message_times_; }
+  // True once every message of the plan has been handed over and seen leave.
+  bool installed() const;
 
   // Hands events to `handlers` until virtual time `until` (ticks), `stop`,
   // or the end of the simulation. A simulation we started ends by itself at
@@ -104,6 +127,9 @@ class Session {
   bool fail(const ctl::ClientError& error);
   bool fail(SessionError::Kind kind, std::string text);
   bool watch_events();
+  bool hand_over(int64_t now);
+  bool departed(const ctl::Event& event);
+  bool install_timed_out();
   void deliver(const ctl::Event& event, int64_t until, const PumpHandlers& handlers);
 
   std::chrono::milliseconds timeout_;
@@ -117,6 +143,17 @@ class Session {
   int64_t now_ = 0;
   int64_t events_seen_ = 0;
   SessionError error_;
+  // The event mask asked for at start; widened to radio events while
+  // messages are being forwarded.
+  std::optional<uint16_t> event_mask_;
+  bool mask_widened_ = false;
+  // Installation: the next message to hand over, the forwards handed over
+  // and not yet seen leaving (oldest first), and the last progress.
+  std::size_t next_message_ = 0;
+  std::deque<std::size_t> in_flight_;
+  int64_t last_progress_ = 0;
+  int64_t last_handed_ = 0;  // the time of the last message handed over
+  std::vector<int64_t> message_times_;
 };
 
 }  // namespace brelo_host

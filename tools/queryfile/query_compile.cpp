@@ -178,8 +178,13 @@ class Compiler {
   void emit(int64_t& cursor, uint16_t to, const OperatorMsg& m, int line,
             PlannedEntry planned = {}) {
     result_.plan.messages.push_back({cursor, to, m, line, planned});
-    cursor += to == 0 ? 1 : FORWARD_SPACING;
+    // Forwarded messages queue behind each other on mote 0's radio, across
+    // queries too; this is when the message is expected to have left.
+    if (to != 0) forwarded_until_ = std::max(forwarded_until_, cursor) + FORWARD_SPACING;
+    cursor += 1;
   }
+  // When the messages emitted so far are expected to have gone out.
+  int64_t expected_end(int64_t cursor) const { return std::max(cursor, forwarded_until_); }
 
   void install(const QueryDecl& q) {
     int64_t cursor = ticks(q.at);
@@ -198,16 +203,16 @@ class Compiler {
     }
     // Messages due after the end of the run are never sent.
     const int64_t end = ticks(result_.plan.until);
-    if (!starts.empty() && q.at < result_.plan.until && result_.plan.messages.back().time >= end) {
+    const int64_t done = expected_end(cursor);
+    if (!starts.empty() && q.at < result_.plan.until && done >= end) {
       error(q.line, "query " + std::to_string(q.id) + " is still being installed when the run "
                         "ends at " + number(result_.plan.until) + " s: its last message goes out at " +
-                        number(static_cast<double>(result_.plan.messages.back().time - origin_) /
-                               TICKS_PER_SECOND) +
-                        " s (messages for other motes go out " +
+                        number(static_cast<double>(done - origin_) / TICKS_PER_SECOND) +
+                        " s at the earliest (mote 0's radio forwards a message to another mote in " +
                         number(static_cast<double>(FORWARD_SPACING) / TICKS_PER_SECOND) +
-                        " s apart); raise 'until' or install it earlier");
+                        " s at best); raise 'until' or install it earlier");
     }
-    if (q.stop_at && cursor >= ticks(*q.stop_at)) {
+    if (q.stop_at && done >= ticks(*q.stop_at)) {
       error(q.stop_line, "query " + std::to_string(q.id) + " is still being installed at " +
                              number(*q.stop_at) + " s; stop it later");
     }
@@ -645,6 +650,7 @@ class Compiler {
   std::set<int> section_lines_;
   std::map<uint16_t, MoteState> motes_;
   ChannelUse channels_;
+  int64_t forwarded_until_ = 0;  // see emit
   CompileResult result_;
 };
 }  // namespace

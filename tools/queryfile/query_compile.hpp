@@ -29,8 +29,14 @@
 namespace query_file {
 
 // Messages for motes other than 0 are forwarded by mote 0 over the radio one
-// at a time; spacing them keeps its forwarding queue short.
-constexpr int64_t FORWARD_SPACING = TICKS_PER_SECOND / 20;
+// at a time. The runner hands them over as fast as mote 0's radio sends them
+// (lib/session.hpp), so a message's planned time is only the earliest moment
+// it may go; the plan keeps them one tick apart, in order. On a quiet
+// channel mote 0's radio needs about this long per forwarded message (a
+// 32-byte packet coded three bits for one, at 40 kbit/s, plus the channel
+// check): the checker estimates when an install ends with it. A busy
+// channel only makes it later, so a file the estimate refuses cannot work.
+constexpr int64_t FORWARD_SPACING = TICKS_PER_SECOND / 40;
 
 // Motes boot at random moments of the first virtual second of a run the
 // runner starts; queries are installed after that.
@@ -49,7 +55,7 @@ struct PlannedEntry {
 };
 
 struct TimedMessage {
-  int64_t time = 0;  // virtual ticks
+  int64_t time = 0;  // virtual ticks: the earliest it enters mote 0's serial port
   uint16_t to = 0;   // the mote that decodes it
   protocol::OperatorMsg message{};
   int line = 0;      // the statement it came from
