@@ -132,6 +132,7 @@ bool Session::apply(const query_file::Plan& plan) {
   in_flight_.clear();
   last_progress_ = now_;
   last_handed_ = 0;
+  hold_until_ = 0;
   message_times_.assign(plan.messages.size(), -1);
   // Departures are radio events; the mask we were asked for may leave them
   // out, so let them through until the last forward has left.
@@ -152,16 +153,24 @@ bool Session::installed() const {
   return next_message_ == plan_.messages.size() && in_flight_.empty();
 }
 
+bool Session::is_start_elsewhere(std::size_t message) const {
+  const query_file::TimedMessage& m = plan_.messages[message];
+  return m.to != 0 && m.message.msg_type == protocol::CODE_START_QUERY;
+}
+
 // Hands mote 0 the messages that may go now (see apply).
 bool Session::hand_over(int64_t now) {
   while (next_message_ < plan_.messages.size()) {
     const query_file::TimedMessage& m = plan_.messages[next_message_];
-    if (m.to == 0 ? !in_flight_.empty() : in_flight_.size() >= protocol::FORWARD_QUEUE_LENGTH) {
+    const bool start_elsewhere = m.to != 0 && m.message.msg_type == protocol::CODE_START_QUERY;
+    if (m.to == 0 || start_elsewhere ? !in_flight_.empty()
+                                     : in_flight_.size() >= protocol::FORWARD_QUEUE_LENGTH) {
       break;
     }
+    if (!in_flight_.empty() && is_start_elsewhere(in_flight_.back())) break;
     // Commands due on the same tick may run in any order: one tick apart
     // at least keeps the plan's order.
-    const int64_t time = std::max({m.time, now, last_handed_ + 1});
+    const int64_t time = std::max({m.time, now, last_handed_ + 1, hold_until_});
     last_handed_ = time;
     VEX_Msg packet =
         ctl::make_message(m.to, AM_OPERATORMSG, operator_messages::bytes_of(m.message));
@@ -195,6 +204,7 @@ bool Session::departed(const ctl::Event& event) {
     std::span<const uint8_t> bytes = operator_messages::bytes_of(m.message);
     if (std::memcmp(bytes.data(), radio->message.data, bytes.size()) != 0) continue;
     message_times_[*i] = event.header.time;
+    if (is_start_elsewhere(*i)) hold_until_ = event.header.time + START_GAP;
     in_flight_.erase(i);
     last_progress_ = event.header.time;
     return true;

@@ -30,6 +30,12 @@ namespace brelo_host {
 // counts as gone (see Session::apply).
 constexpr int64_t FORWARD_TIMEOUT = TICKS_PER_SECOND;
 
+// A mote that starts a query opens its remote streams at once, and the OPEN
+// it sends is neither acknowledged nor repeated. Mote 0 forwards nothing
+// else while a start is on its way, nor for this long after it left, so the
+// OPEN does not meet mote 0's next forward on the air.
+constexpr int64_t START_GAP = TICKS_PER_SECOND / 100;
+
 // How to start a simulation of our own.
 struct SimulationSettings {
   std::string program;       // empty: the brelo beside this program
@@ -127,6 +133,7 @@ class Session {
   bool fail(const ctl::ClientError& error);
   bool fail(SessionError::Kind kind, std::string text);
   bool watch_events();
+  bool is_start_elsewhere(std::size_t message) const;
   bool hand_over(int64_t now);
   bool departed(const ctl::Event& event);
   bool install_timed_out();
@@ -153,6 +160,7 @@ class Session {
   std::deque<std::size_t> in_flight_;
   int64_t last_progress_ = 0;
   int64_t last_handed_ = 0;  // the time of the last message handed over
+  int64_t hold_until_ = 0;   // nothing is handed over before (see START_GAP)
   std::vector<int64_t> message_times_;
 };
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "queryfile/mote_sections.hpp"
+#include "queryfile/query_compile.hpp"
 
 namespace query_file {
 namespace {
@@ -83,8 +84,10 @@ int find_message(const Plan& plan, uint16_t mote, uint8_t query, uint8_t code) {
 }  // namespace
 
 std::vector<Source> delivery_sources(const QueryFile& file, const Plan& plan) {
+  // The parts as the compiler made them, trees of `collect` included.
   QueryFile whole = file;
   expand_sections(whole);
+  expand_collects(whole, collect_links(file));
   std::vector<Source> sources;
   for (const QueryDecl& q : whole.queries) {
     for (const MotePart& p : q.motes) {

@@ -677,6 +677,8 @@ void check_topology(const QueryFile& file, CompileResult& result) {
   }
 }
 
+}  // namespace
+
 // What a `collect` plans over: the topology file's links when the file names
 // one (a pair it leaves out does not hear itself; its mistakes are reported
 // by check_topology), with the file's `link` statements added; else one
@@ -690,8 +692,6 @@ Connectivity collect_links(const QueryFile& file) {
   }
   return c;
 }
-}  // namespace
-
 CompileResult compile(const QueryFile& file, int64_t origin, const Connectivity* links) {
   // Sections for several motes, then collections, become parts now that the
   // network size is settled.

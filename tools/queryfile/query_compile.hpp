@@ -100,6 +100,11 @@ struct CompileResult {
 CompileResult compile(const QueryFile& file, int64_t origin = 0,
                       const Connectivity* links = nullptr);
 
+// What a `collect` plans over when compile() is given no links: the
+// topology file's links (with the file's `link` statements added), else
+// the `link` statements in one radio cell.
+Connectivity collect_links(const QueryFile& file);
+
 // The layout in effect for a result that arrives at `time`.
 const Layout* layout_at(const Plan& plan, int64_t time);
 
