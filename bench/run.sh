@@ -5,7 +5,9 @@
 #    the reference loop (a bare heap of the same size driven the same way),
 #    measured in the same run;
 #  - a busy network: motes streaming sensor records over remote streams to
-#    mote 0, which sends them to the serial line.
+#    mote 0, which sends them to the serial line;
+#  - a 100-mote collection over a grid topology, through brelo-ctl, in the
+#    exact and the fast mode.
 # Options passed to the script are added to every brelo command line (for
 # example: bench/run.sh -fast, which also runs longer virtual times). Events
 # come from brelo's BRELO_STATS line, CPU time and peak memory from
@@ -107,6 +109,29 @@ rate=$(awk -v e="$events" -v c="$cpu" 'BEGIN { printf "%.0f", e / (c > 0 ? c : 0
 row "busy $busy_motes motes, $busy_seconds virtual s" "$rate" \
   "$(awk -v s="$busy_seconds" -v w="$wall" 'BEGIN { printf "%.1f", s / w }')" \
   "$(printf '%.2f s' "$wall")" "$rss MB" "-"
+
+# A 100-mote collection over a 10 x 10 grid (examples/grid_collection.query),
+# installed and read by brelo-ctl, in the exact and the fast mode. The wrapper
+# hands brelo the script's options (and -fast for the second run).
+grid_seconds=$(sed -n 's/^until \([0-9]*\).*/\1/p' examples/grid_collection.query)
+for mode in exact fast; do
+  wrapper="$work/brelo-$mode"
+  mode_option=""; [ "$mode" = fast ] && mode_option="-fast"
+  printf '#!/bin/sh\nexec "%s" %s %s "$@"\n' "$(realpath "$brelo")" "${extra[*]}" "$mode_option" \
+    >"$wrapper"
+  chmod +x "$wrapper"
+  start=$(now_ns)
+  BRELO_STATS=1 /usr/bin/time -v -o "$work/time" "$bin/brelo-ctl" run \
+    examples/grid_collection.query --brelo "$wrapper" --rate 4294967 \
+    >"$work/grid_out" 2>"$work/err" || { echo "grid run failed:"; cat "$work/err"; exit 1; }
+  stats_and_time "$start"
+  rate=$(awk -v e="$events" -v c="$cpu" 'BEGIN { printf "%.0f", e / (c > 0 ? c : 0.01) }')
+  records=$(($(wc -l <"$work/grid_out") - 1))
+  row "grid 100 motes $mode, $grid_seconds virt s" "$rate" \
+    "$(awk -v s="$grid_seconds" -v w="$wall" 'BEGIN { printf "%.1f", s / w }')" \
+    "$(printf '%.2f s' "$wall")" "$rss MB" "-"
+  row "  $records records delivered" "-" "-" "-" "-" "-"
+done
 
 printf '%-34s %14s %10s %9s %9s %10s\n' "benchmark${extra[*]:+ (${extra[*]})}" "events/cpu-s" \
   "virt s/s" "wall" "peak mem" "of ref"

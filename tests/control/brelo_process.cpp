@@ -5,12 +5,30 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <thread>
 #include <stdexcept>
 
 #include "control/client/control_client.hpp"
 
 namespace control_test {
+
+namespace {
+// The backtrace of every thread of a running process, through gdb when the
+// machine has it.
+std::string thread_stacks(pid_t pid) {
+  std::string command = "gdb -p " + std::to_string(pid) +
+                        " -batch -nx -ex 'thread apply all bt 30' 2>&1 </dev/null";
+  FILE* gdb = ::popen(command.c_str(), "r");
+  if (gdb == nullptr) return "(no gdb)";
+  std::string text;
+  char chunk[4096];
+  while (std::size_t n = std::fread(chunk, 1, sizeof chunk, gdb)) text.append(chunk, n);
+  ::pclose(gdb);
+  return text;
+}
+}  // namespace
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args,
                            const std::vector<std::string>& env, bool terminal) {
@@ -94,7 +112,15 @@ bool Brelo::wait_until_listening(milliseconds timeout) {
 
 ExitStatus Brelo::interrupt_and_wait() {
   process_->signal(SIGINT);
-  return process_->wait();
+  auto deadline = std::chrono::steady_clock::now() + kWait;
+  while (process_->state() == "running" && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(milliseconds(20));
+  }
+  // A brelo that ignored ^C: where each of its threads stands says why.
+  if (process_->state() != "running") return process_->wait();
+  ADD_FAILURE() << "brelo still runs " << kWait.count() << " ms after ^C; its threads:\n"
+                << thread_stacks(process_->pid());
+  return process_->wait(milliseconds(0));
 }
 
 void Brelo::expect_clean_end() {

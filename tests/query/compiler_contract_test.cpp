@@ -102,7 +102,7 @@ TEST_F(CompilerContract, EveryExampleInstallsAsPlanned) {
   for (const auto& entry : std::filesystem::directory_iterator(EXAMPLES_DIR)) {
     if (entry.path().extension() != ".query") continue;
     SCOPED_TRACE(entry.path().filename().string());
-    install_and_check(read_file(entry.path()), entry.path().filename().string());
+    install_and_check(read_file(entry.path()), entry.path().string());
     SetUp();  // a fresh network for the next file
   }
 }

@@ -93,5 +93,36 @@ TEST(TopologyRun, AFileThatCannotWorkIsRefusedWithItsLinesBeforeAnythingRuns) {
       << r.err;
 }
 
+TEST(TopologyRun, AGridBeyondMoteZerosReachIsInstalledAndDeliversFromEverySource) {
+  TempFolder folder;
+  // A 4 x 4 grid, 10 m apart, links only to the eight neighbours: mote 0,
+  // in a corner, reaches motes 1, 4 and 5; the rest are installed directly
+  // and their records climb a relay tree up to six hops.
+  control_test::ToolResult made =
+      run_tool({"topology", "--grid", "4x4", "--spacing", "10", "--near", "15", "--far", "19",
+                "--out", folder.path("grid.nss")});
+  ASSERT_EQ(made.status.code, 0) << made.err;
+  std::string query = folder.write(
+      "grid.query",
+      "motes 16\nuntil 40\ntopology grid.nss\nadc all light 400\nquery 1 at 2\n"
+      "collect light every 5 from motes all except 0 to 0\n");
+
+  control_test::ToolResult check = run_tool({"run", query, "--check"});
+  ASSERT_EQ(check.status.code, 0) << check.err;
+  EXPECT_NE(check.out.find("mote 0 does not reach motes 2-3,6-15: their messages go straight "
+                           "to their radios"),
+            std::string::npos)
+      << check.out;
+
+  RunOutput run = run_json(query);
+  ASSERT_EQ(run.tool.status.code, 0) << run.tool.err;
+  ASSERT_TRUE(run.delivery) << run.tool.out;
+  EXPECT_EQ(run.delivery->size(), 15u);
+  for (auto [mote, d] : *run.delivery) {
+    EXPECT_GE(d.received, 4) << "mote " << mote;
+    EXPECT_LE(d.received, d.expected) << "mote " << mote;
+  }
+}
+
 }  // namespace
 }  // namespace query_run_test

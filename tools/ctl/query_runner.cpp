@@ -2,6 +2,7 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <memory>
@@ -12,6 +13,7 @@
 #include "lib/session.hpp"
 #include "protocol/operator_messages.hpp"
 #include "protocol/operators.hpp"
+#include "queryfile/collect_tree.hpp"
 #include "queryfile/query_compile.hpp"
 
 namespace brelo_ctl {
@@ -64,6 +66,17 @@ void list_messages(const Plan& plan, std::ostream& out) {
       out << hex;
     }
     out << "\n";
+  }
+  std::vector<uint16_t> direct;
+  for (const TimedMessage& m : plan.messages) {
+    if (m.direct && (direct.empty() || direct.back() != m.to)) direct.push_back(m.to);
+  }
+  std::sort(direct.begin(), direct.end());
+  direct.erase(std::unique(direct.begin(), direct.end()), direct.end());
+  if (!direct.empty()) {
+    out << "mote 0 does not reach " << (direct.size() == 1 ? "mote " : "motes ")
+        << query_file::mote_ranges(direct)
+        << ": their messages go straight to their radios, not through mote 0\n";
   }
 }
 

@@ -137,7 +137,7 @@ bool Session::apply(const query_file::Plan& plan) {
   // Departures are radio events; the mask we were asked for may leave them
   // out, so let them through until the last forward has left.
   const bool forwards = std::any_of(plan.messages.begin(), plan.messages.end(),
-                                    [](const query_file::TimedMessage& m) { return m.to != 0; });
+                                    [](const query_file::TimedMessage& m) { return m.to != 0 && !m.direct; });
   if (event_mask_ && forwards) {
     if (!commands_.set_event_mask(*event_mask_ | ctl::AM_RADIOMSGSENTEVENT)) {
       return fail(commands_.error());
@@ -155,16 +155,17 @@ bool Session::installed() const {
 
 bool Session::is_start_elsewhere(std::size_t message) const {
   const query_file::TimedMessage& m = plan_.messages[message];
-  return m.to != 0 && m.message.msg_type == protocol::CODE_START_QUERY;
+  return m.to != 0 && m.message.msg_type == protocol::CODE_START_QUERY;  // forwarded or direct
 }
 
 // Hands mote 0 the messages that may go now (see apply).
 bool Session::hand_over(int64_t now) {
   while (next_message_ < plan_.messages.size()) {
     const query_file::TimedMessage& m = plan_.messages[next_message_];
-    const bool start_elsewhere = m.to != 0 && m.message.msg_type == protocol::CODE_START_QUERY;
-    if (m.to == 0 || start_elsewhere ? !in_flight_.empty()
-                                     : in_flight_.size() >= protocol::FORWARD_QUEUE_LENGTH) {
+    const bool forward = m.to != 0 && !m.direct;
+    if (!forward || is_start_elsewhere(next_message_)
+            ? !in_flight_.empty()
+            : in_flight_.size() >= protocol::FORWARD_QUEUE_LENGTH) {
       break;
     }
     if (!in_flight_.empty() && is_start_elsewhere(in_flight_.back())) break;
@@ -172,13 +173,20 @@ bool Session::hand_over(int64_t now) {
     // at least keeps the plan's order.
     const int64_t time = std::max({m.time, now, last_handed_ + 1, hold_until_});
     last_handed_ = time;
-    VEX_Msg packet =
-        ctl::make_message(m.to, AM_OPERATORMSG, operator_messages::bytes_of(m.message));
-    if (!commands_.inject_uart(0, packet, time)) return fail(commands_.error());
-    if (m.to == 0) {
-      message_times_[next_message_] = time;
-    } else {
+    std::span<const uint8_t> bytes = operator_messages::bytes_of(m.message);
+    if (m.direct) {
+      // Straight into the mote's radio receiver, as mote 0 would have sent it.
+      if (!commands_.inject_radio(m.to, ctl::make_message(m.to, AM_RADIOMSG, bytes), time)) {
+        return fail(commands_.error());
+      }
+      if (is_start_elsewhere(next_message_)) hold_until_ = time + query_file::DIRECT_START_GAP;
+    } else if (!commands_.inject_uart(0, ctl::make_message(m.to, AM_OPERATORMSG, bytes), time)) {
+      return fail(commands_.error());
+    }
+    if (forward) {
       in_flight_.push_back(next_message_);
+    } else {
+      message_times_[next_message_] = time;
     }
     last_progress_ = std::max(last_progress_, time);
     ++next_message_;

@@ -100,14 +100,18 @@ class Session {
   // the last departure unacknowledged, so the simulation is still at that
   // moment and the same run is installed at the same ticks every time. A
   // message for mote 0 itself waits only until the forwards before it have
-  // left, so that motes act in the plan's order. Should a departure never be
+  // left, so that motes act in the plan's order; so does a message for a mote
+  // out of mote 0's reach, which goes straight into that mote's radio
+  // receiver (TimedMessage::direct), a start among them followed by
+  // query_file::DIRECT_START_GAP of quiet. Should a departure never be
   // seen (an event mask set by someone else, a message the engine dropped),
   // the oldest forward counts as gone after FORWARD_TIMEOUT of virtual time
   // without progress.
   bool apply(const query_file::Plan& plan);
 
   // Per message of the applied plan: the virtual time it left mote 0's radio
-  // (or, for mote 0, entered its serial port); -1 while not known.
+  // (or, for mote 0 and motes installed directly, reached the mote); -1
+  // while not known.
   const std::vector<int64_t>& message_times() const { return message_times_; }
   // True once every message of the plan has been handed over and seen leave.
   bool installed() const;

@@ -180,12 +180,6 @@ class Expander {
   void report_left_out(const CollectDecl& c, const CollectTree& tree) {
     std::vector<Diagnostic>& list = c.skip_unreachable ? result_.warnings : result_.errors;
     const std::string hint = c.skip_unreachable ? "; they are left out" : " (add 'skip_unreachable' to collect from the others)";
-    if (!tree.not_installable.empty()) {
-      list.push_back({file_.name, c.line,
-                      "mote 0 cannot send the operators of 'collect' to " + motes_text(tree.not_installable) +
-                          ": its links to them are too poor to carry a packet (bit-error probability "
-                          "above " + std::string(GOOD_LINK) + ")" + hint});
-    }
     if (!tree.unreachable.empty()) {
       list.push_back({file_.name, c.line,
                       motes_text(tree.unreachable) + " cannot reach mote " + std::to_string(c.to) +

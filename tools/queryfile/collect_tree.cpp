@@ -13,28 +13,20 @@ constexpr int FRAME_BYTES = 84 + 6 + 2;  // channel message, header and trailing
 constexpr int CODE_BITS = 13;            // data and check bits of one coded byte
 constexpr int START_SYMBOL_BITS = 12 * 8;
 
-// The bit-error probability of each directed pair; a pair listed twice
-// counts with its worse value.
-class LinkTable {
- public:
-  explicit LinkTable(const Connectivity& c) : unlisted_perfect_(c.unlisted_perfect) {
-    for (const RadioLink& l : c.links) {
-      auto [at, fresh] = errors_.try_emplace({l.from, l.to}, l.bit_error);
-      if (!fresh) at->second = std::max(at->second, l.bit_error);
-    }
-  }
-  bool good(uint16_t from, uint16_t to) const {
-    auto found = errors_.find({from, to});
-    if (found == errors_.end()) return unlisted_perfect_;
-    return carries_packets(found->second);
-  }
-
- private:
-  bool unlisted_perfect_;
-  std::map<std::pair<uint16_t, uint16_t>, double> errors_;
-};
-
 }  // namespace
+
+LinkTable::LinkTable(const Connectivity& c) : unlisted_perfect_(c.unlisted_perfect) {
+  for (const RadioLink& l : c.links) {
+    auto [at, fresh] = errors_.try_emplace({l.from, l.to}, l.bit_error);
+    if (!fresh) at->second = std::max(at->second, l.bit_error);
+  }
+}
+
+bool LinkTable::good(uint16_t from, uint16_t to) const {
+  auto found = errors_.find({from, to});
+  if (found == errors_.end()) return unlisted_perfect_;
+  return carries_packets(found->second);
+}
 
 double frame_delivery(double p) {
   if (p <= 0) return 1;
@@ -67,12 +59,7 @@ CollectTree plan_tree(uint16_t root, const std::vector<uint16_t>& sources,
   tree.nodes.push_back({root, -1, 0, {}});
   std::vector<uint16_t> waiting;
   for (uint16_t m : sources) {
-    if (m == root) continue;
-    if (m != 0 && !links.good(0, m)) {
-      tree.not_installable.push_back(m);
-    } else {
-      waiting.push_back(m);
-    }
+    if (m != root) waiting.push_back(m);
   }
   std::vector<std::size_t> layer{0};  // node indexes of the deepest layer placed
   while (!layer.empty() && !waiting.empty()) {
@@ -124,9 +111,6 @@ std::string describe(const CollectTree& tree) {
     text += line;
     text += n.children.empty() ? "-" : mote_ranges(n.children);
     text += "\n";
-  }
-  if (!tree.not_installable.empty()) {
-    text += "  not installable (mote 0 does not reach them): " + mote_ranges(tree.not_installable) + "\n";
   }
   if (!tree.unreachable.empty()) {
     text += "  unreachable (no good link into the tree): " + mote_ranges(tree.unreachable) + "\n";

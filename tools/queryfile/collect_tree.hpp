@@ -10,12 +10,14 @@
 //
 // Links come as a plain list of (from, to, bit-error probability). A link
 // is used only when a channel frame crosses it intact with probability at
-// least MIN_FRAME_DELIVERY (frame_delivery below). Mote 0 forwards every
-// operator message itself, one hop, so a mote it cannot reach directly can
-// never be installed and is not placed either.
+// least MIN_FRAME_DELIVERY (frame_delivery below). Whether mote 0 reaches a
+// source does not matter here: the runner installs a mote mote 0 cannot
+// reach by handing its operator messages straight to its radio.
 
 #include <cstdint>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace query_file {
@@ -32,6 +34,18 @@ struct Connectivity {
   // the list is the whole topology and an unlisted pair does not hear itself.
   bool unlisted_perfect = true;
   std::vector<RadioLink> links;
+};
+
+// Which directed links carry packets; a pair listed twice counts with its
+// worse value.
+class LinkTable {
+ public:
+  explicit LinkTable(const Connectivity& c);
+  bool good(uint16_t from, uint16_t to) const;
+
+ private:
+  bool unlisted_perfect_;
+  std::map<std::pair<uint16_t, uint16_t>, double> errors_;
 };
 
 // The estimated probability that a channel message (84 bytes, with the
@@ -54,9 +68,7 @@ struct TreeNode {
 struct CollectTree {
   uint16_t root = 0;
   std::vector<TreeNode> nodes;  // the root first, then by depth, ascending motes within a depth
-  // Sources left out: mote 0 cannot send them their operators directly ...
-  std::vector<uint16_t> not_installable;
-  // ... or no good link leads from them into the tree within the limits.
+  // Sources left out: no good link leads from them into the tree within the limits.
   std::vector<uint16_t> unreachable;
 
   const TreeNode* find(uint16_t mote) const;

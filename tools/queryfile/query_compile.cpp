@@ -68,8 +68,8 @@ class Compiler {
   // `file` has its sections expanded; `errors` are those of the expansion,
   // `section_lines` the lines the sections covered.
   Compiler(const QueryFile& file, int64_t origin, std::vector<Diagnostic> errors,
-           std::set<int> section_lines)
-      : file_(file), origin_(origin), section_lines_(std::move(section_lines)) {
+           std::set<int> section_lines, const Connectivity& links)
+      : file_(file), origin_(origin), section_lines_(std::move(section_lines)), links_(links) {
     result_.errors = std::move(errors);
   }
 
@@ -177,10 +177,15 @@ class Compiler {
   // Appends a message at the query's cursor and moves the cursor on.
   void emit(int64_t& cursor, uint16_t to, const OperatorMsg& m, int line,
             PlannedEntry planned = {}) {
-    result_.plan.messages.push_back({cursor, to, m, line, planned});
+    // A mote mote 0 cannot reach is handed its messages directly.
+    const bool direct = to != 0 && !links_.good(0, to);
+    result_.plan.messages.push_back({cursor, to, m, line, planned, direct});
     // Forwarded messages queue behind each other on mote 0's radio, across
     // queries too; this is when the message is expected to have left.
-    if (to != 0) forwarded_until_ = std::max(forwarded_until_, cursor) + FORWARD_SPACING;
+    if (to != 0 && !direct) forwarded_until_ = std::max(forwarded_until_, cursor) + FORWARD_SPACING;
+    if (direct && m.msg_type == CODE_START_QUERY) {
+      forwarded_until_ = std::max(forwarded_until_, cursor) + DIRECT_START_GAP;
+    }
     cursor += 1;
   }
   // When the messages emitted so far are expected to have gone out.
@@ -648,6 +653,7 @@ class Compiler {
   const QueryFile& file_;
   int64_t origin_;
   std::set<int> section_lines_;
+  LinkTable links_;
   std::map<uint16_t, MoteState> motes_;
   ChannelUse channels_;
   int64_t forwarded_until_ = 0;  // see emit
@@ -697,12 +703,13 @@ CompileResult compile(const QueryFile& file, int64_t origin, const Connectivity*
   // network size is settled.
   QueryFile whole = file;
   std::vector<Diagnostic> errors = expand_sections(whole);
-  CollectExpansion collected = expand_collects(whole, links ? *links : collect_links(file));
+  const Connectivity used = links ? *links : collect_links(file);
+  CollectExpansion collected = expand_collects(whole, used);
   errors.insert(errors.end(), collected.errors.begin(), collected.errors.end());
   // A finding repeated for each mote of a tree is said once, like those of sections.
   std::set<int> per_mote_lines = section_lines(file);
   for (const CollectDecl& c : file.collects) per_mote_lines.insert(c.line);
-  CompileResult result = Compiler(whole, origin, std::move(errors), std::move(per_mote_lines)).run();
+  CompileResult result = Compiler(whole, origin, std::move(errors), std::move(per_mote_lines), used).run();
   result.plan.collects = std::move(collected.plans);
   result.warnings.insert(result.warnings.begin(), collected.warnings.begin(), collected.warnings.end());
   check_topology(file, result);

@@ -38,6 +38,17 @@ namespace query_file {
 // channel only makes it later, so a file the estimate refuses cannot work.
 constexpr int64_t FORWARD_SPACING = TICKS_PER_SECOND / 40;
 
+// Motes out of mote 0's reach are started by the runner directly (TimedMessage::direct), one at a
+// time, with nothing after each for this long. Two such motes may not hear
+// each other while a mote between them hears both, so neither holds back
+// for the other: the gap keeps each start's OPEN (a channel frame takes
+// about 58 ms on the air) on its own. It also spreads the motes' sampling
+// over time. Motes sampling with one period keep their phase for good, so
+// two records that meet at a relay once meet there every period: in a
+// 100-mote grid, starts 0.125 s apart left whole subtrees silent, 0.25 s
+// apart every source delivered.
+constexpr int64_t DIRECT_START_GAP = TICKS_PER_SECOND / 4;
+
 // Motes boot at random moments of the first virtual second of a run the
 // runner starts; queries are installed after that.
 constexpr double BOOT_WINDOW = 1.0;
@@ -60,6 +71,11 @@ struct TimedMessage {
   protocol::OperatorMsg message{};
   int line = 0;      // the statement it came from
   PlannedEntry planned{};
+  // Mote 0 forwards a message one hop only, and this mote is out of its
+  // reach (the topology, or a poor `link` from mote 0): the runner hands
+  // the message straight to the mote's radio receiver instead, as if the
+  // mote had been programmed before it was placed.
+  bool direct = false;
 };
 
 struct Plan {
