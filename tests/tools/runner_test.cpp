@@ -18,23 +18,6 @@ using control_test::Brelo;
 using control_test::ChildProcess;
 using control_test::run_tool;
 
-// A query file of the test's own, removed at the end.
-class TempFile {
- public:
-  explicit TempFile(const std::string& text) {
-    char name[] = "/tmp/brelo-query-XXXXXX";
-    int fd = ::mkstemp(name);
-    path_ = name;
-    ::close(fd);
-    std::ofstream(path_) << text;
-  }
-  ~TempFile() { ::unlink(path_.c_str()); }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
 TEST(Runner, AFileWithMistakesIsReportedLineByLineAndNothingRuns) {
   TempFile file(
       "motes 2\nquery 1\non mote 1\nstream s = sensor light every 1\nserial s\n"
