@@ -13,17 +13,19 @@ bool motes_exist(Commands& commands, std::span<const uint16_t> motes) {
     commands.failed();
     return false;
   }
+  const int total = count->totalMotes;
   std::string missing;
   int how_many = 0;
   for (uint16_t mote : motes) {
-    if (mote < count->totalMotes) continue;
+    if (mote < total) continue;
     missing += (how_many++ == 0 ? "" : ", ") + std::to_string(mote);
   }
   if (how_many == 0) return true;
-  uint16_t total = count->totalMotes;
-  std::string has = std::to_string(total) + (total == 1 ? " mote (0)" : " motes (0 to " + std::to_string(total - 1) + ")");
+  std::string has = total == 1 ? "1 mote (0)"
+                               : std::to_string(total) + " motes (0 to " + std::to_string(total - 1) + ")";
   return commands.refuse("the simulation has " + has +
-                         (how_many == 1 ? ": there is no mote " : ": there are no motes ") + missing);
+                         (how_many == 1 ? ": there is no mote " : ": there are no motes ") +
+                         missing);
 }
 
 bool uses_lossy_radio(Commands& commands) {

@@ -174,11 +174,7 @@ class Parser {
     if (words.take_if("port")) {
       s.port = static_cast<uint8_t>(words.integer("the ADC port", 0, 255));
       s.by_port = true;
-      if (!protocol::value_port_is_read(s.port)) {
-        throw LineError{"no reading comes from port " + std::to_string(s.port) +
-                        "; readings come from the converter's ports 0 to 15 and the"
-                        " magnetometer's 120 and 121 (or name the sensor: " + sensor_list() + ")"};
-      }
+      if (std::string why = unread_port_reason(s.port); !why.empty()) throw LineError{why};
     } else {
       sensor = words.take("a sensor name or 'port N'");
       auto port = sensor_value_port(sensor);
@@ -554,6 +550,17 @@ std::optional<uint8_t> sensor_value_port(std::string_view name) {
   if (const protocol::SensorInfo* s = protocol::sensor_by_name(name)) return s->value_port;
   return std::nullopt;
 }
+std::string unread_port_reason(uint8_t port) {
+  if (protocol::value_port_is_read(port)) return "";
+  std::string ports;
+  for (const protocol::SensorInfo& s : protocol::sensors) {
+    ports += (ports.empty() ? "" : ", ") + std::string(s.name) + " " + std::to_string(s.value_port);
+  }
+  return "no reading comes from port " + std::to_string(port) +
+         "; readings come from the converter's ports 0 to 15 and the magnetometer's 120 and 121 (" +
+         ports + ")";
+}
+
 std::string adc_value_caution(uint16_t value) {
   if (value <= protocol::CONVERTER_MAX || value == protocol::ADC_VALUE_UNSET) return "";
   const unsigned reading = value >> protocol::READING_SHIFT;

@@ -196,6 +196,9 @@ std::vector<Diagnostic> parse_link_option(std::string_view text, const std::stri
 // ADC value table a sensor's readings come from.
 std::optional<uint8_t> sensor_id(std::string_view name);
 std::optional<uint8_t> sensor_value_port(std::string_view name);
+// Why setting an entry of the ADC value table that no reading comes from
+// is refused; empty for a port some sensor reads.
+std::string unread_port_reason(uint8_t port);
 // What a raw ADC value above a 10-bit converter's 1023 does to readings
 // ("3000 is above 1023, ...: records carry 750 ..."); empty for a value a
 // converter can give and for 65535, which unsets the entry.

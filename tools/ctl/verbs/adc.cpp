@@ -5,7 +5,6 @@
 #include "ctl/arguments.hpp"
 #include "ctl/simulation_check.hpp"
 #include "ctl/verbs/all.hpp"
-#include "protocol/sensors.hpp"
 #include "queryfile/query_file.hpp"
 
 namespace brelo_ctl {
@@ -17,32 +16,18 @@ void warn_about_value(const Invocation& call, uint16_t value) {
   if (!caution.empty()) *call.err << program << ": warning: " << caution << "\n";
 }
 
-// "light 1, temperature 2, ..."
-std::string sensor_ports() {
-  std::string text;
-  for (const protocol::SensorInfo& s : protocol::sensors) {
-    text += (text.empty() ? "" : ", ") + std::string(s.name) + " " + std::to_string(s.value_port);
-  }
-  return text;
-}
-
 int adc(Invocation& call) {
   uint16_t mote = parse_mote(call.words[0]);
-  int64_t port = checked(parse_integer(call.words[1], 0, 255), "the port is a number from 0 to 255");
-  if (!protocol::value_port_is_read(static_cast<unsigned>(port))) {
-    throw UsageError{"no reading comes from port " + std::to_string(port) +
-                     "; readings come from the converter's ports 0 to 15 and the"
-                     " magnetometer's 120 and 121 (" + sensor_ports() + ")"};
-  }
+  auto port = static_cast<uint8_t>(
+      checked(parse_integer(call.words[1], 0, 255), "the port is a number from 0 to 255"));
+  if (std::string why = query_file::unread_port_reason(port); !why.empty()) throw UsageError{why};
   auto value = static_cast<uint16_t>(
       checked(parse_integer(call.words[2], 0, 65535), "the value is a number from 0 to 65535"));
   Commands commands(call);
   if (!commands.open()) return commands.status();
   if (!motes_exist(commands, {mote})) return commands.status();
   warn_about_value(call, value);
-  if (!commands.client().set_adc_value(mote, static_cast<uint8_t>(port), value)) {
-    return commands.failed();
-  }
+  if (!commands.client().set_adc_value(mote, port, value)) return commands.failed();
   return EXIT_DONE;
 }
 }  // namespace
@@ -54,8 +39,8 @@ Verb adc_verb() {
                    "Sets the value that conversions on PORT of MOTE return under the generic\n"
                    "ADC model. Ports: 1 light, 2 temperature, 3 voice, 4 accelx, 5 accely (any\n"
                    "of the converter's 0 to 15), 120 magx and 121 magy. A 10-bit converter\n"
-                   "gives 0 to 1023 and records carry the value / 4; a VALUE up to 65534 is\n"
-                   "stored with a warning, and 65535 makes the port's readings random again.\n",
+                   "gives 0 to 1023 and records carry the value / 4; a larger VALUE (up to\n"
+                   "65534) is set with a warning, and 65535 makes the readings random again.\n",
           .min_words = 3,
           .max_words = 3,
           .run = adc};
