@@ -12,9 +12,11 @@
 #include <memory>
 
 #include "kernel/vex_types.hpp"
+#include "protocol/sensors.hpp"
 
 constexpr int ADC_NUM_PORTS_PER_NODE = 256;
-constexpr uint16_t ADC_VALUE_UNSET = 0xFFFF;  // entry not set: readings are random
+// An entry nobody set: its readings are random.
+constexpr uint16_t ADC_VALUE_UNSET = protocol::ADC_VALUE_UNSET;
 
 struct adc_model {
   void (*init)();

@@ -6,10 +6,11 @@
 #include <cstdint>
 
 #include "kernel/vex_types.hpp"
+#include "protocol/sensors.hpp"
 
 namespace MagM {
-constexpr uint8_t PORT_MAGX = 120;
-constexpr uint8_t PORT_MAGY = 121;
+constexpr uint8_t PORT_MAGX = protocol::MAGX_TABLE_PORT;
+constexpr uint8_t PORT_MAGY = protocol::MAGY_TABLE_PORT;
 
 result_t StdControl_init();
 result_t StdControl_start();

@@ -10,10 +10,11 @@
 #include "kernel/event_queue.hpp"
 #include "kernel/relaxed_atomic.hpp"
 #include "kernel/vex_types.hpp"
+#include "protocol/radio_models.hpp"
 
-constexpr uint8_t VARNIX_RADIO_MODEL_SIMPLE = 0;
-constexpr uint8_t VARNIX_RADIO_MODEL_LOSSY = 1;
-constexpr uint8_t VARNIX_RADIO_MODEL_PACKET = 2;
+constexpr uint8_t VARNIX_RADIO_MODEL_SIMPLE = protocol::RADIO_MODEL_SIMPLE;
+constexpr uint8_t VARNIX_RADIO_MODEL_LOSSY = protocol::RADIO_MODEL_LOSSY;
+constexpr uint8_t VARNIX_RADIO_MODEL_PACKET = protocol::RADIO_MODEL_PACKET;
 
 struct VEX_node_state_t {
   vex_time_t time = 0;  // boot time as drawn, then the time of the last start or stop

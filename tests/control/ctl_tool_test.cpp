@@ -260,7 +260,6 @@ TEST_F(CtlAgainstBrelo, SwitchingAndInjecting) {
 }
 
 TEST_F(CtlAgainstBrelo, SettingsAndInterrupts) {
-  EXPECT_EQ(tool({"link", "0", "1", "0.5"}).status.code, 0);
   EXPECT_EQ(tool({"adc", "1", "2", "700"}).status.code, 0);
   EXPECT_EQ(tool({"rate", "2"}).status.code, 0);
   EXPECT_TRUE(output_shows("SIM: Setting rate to 2.000000\n"));
@@ -292,13 +291,71 @@ TEST_F(CtlAgainstBrelo, VariablesShowTheirBytesAndValues) {
   EXPECT_EQ(scale.status.code, 0);
   EXPECT_EQ(scale.out, "03\n= 3\n");
   EXPECT_EQ(tool({"var", "--raw", "2", "TimerM$mScale"}).out, "03\n");
+  // 528 bytes, more than one reply holds: all 12 entries, read in pieces.
   ToolResult table = tool({"var", "2", "PellundM$operator_table"});
   EXPECT_EQ(table.status.code, 0);
-  EXPECT_NE(table.err.find("showing the first 256 of its 528 bytes"), std::string::npos);
-  // 256 bytes hold five whole entries of 44 bytes; an empty entry after init.
-  EXPECT_NE(table.out.find("\n[4] query_id=0 operator=0 stream_output=-1"), std::string::npos)
-      << table.out;
-  EXPECT_EQ(table.out.find("[5]"), std::string::npos);
+  EXPECT_EQ(table.err, "");
+  std::string bytes = table.out.substr(0, table.out.find('\n'));
+  EXPECT_EQ(bytes.size(), 528u * 3 - 1);
+  for (int entry = 0; entry < 12; ++entry) {
+    std::string line = "\n[" + std::to_string(entry) + "] query_id=0 operator=0 stream_output=-1";
+    EXPECT_NE(table.out.find(line), std::string::npos) << entry << table.out;
+  }
+}
+
+// Commands the simulator would acknowledge and then ignore are refused
+// before anything is sent: motes it does not have, link settings under a
+// radio model without links, ADC ports no reading comes from.
+TEST_F(CtlAgainstBrelo, CommandsTheSimulationWouldIgnoreAreRefused) {
+  struct Refusal {
+    std::vector<std::string> args;
+    std::string says;
+  };
+  const Refusal refusals[] = {
+      {{"off", "3"}, "the simulation has 3 motes (0 to 2): there is no mote 3\n"},
+      {{"on", "1,4-5", "--in", "1"}, "there are no motes 4, 5\n"},
+      {{"adc", "7", "1", "100"}, "there is no mote 7\n"},
+      {{"serial", "9", "--text", "hi"}, "there is no mote 9\n"},
+      {{"radio", "3"}, "there is no mote 3\n"},
+      {{"link", "1", "9", "0.5"}, "there is no mote 9\n"},
+      {{"var", "99", "TimerM$mState"}, "there is no mote 99\n"},
+      {{"link", "0", "1", "0.5"}, "link settings act only under the lossy radio model, and this "
+                                   "simulation runs the simple model"},
+      {{"adc", "1", "16", "100"}, "no reading comes from port 16; readings come from the "
+                                   "converter's ports 0 to 15 and the magnetometer's 120 and 121"},
+  };
+  for (const Refusal& refusal : refusals) {
+    auto start = std::chrono::steady_clock::now();
+    ToolResult result = tool(refusal.args);
+    EXPECT_EQ(result.status.code, EXIT_USAGE) << refusal.args[0] << " " << refusal.args[1];
+    EXPECT_NE(result.err.find(refusal.says), std::string::npos) << result.err;
+    // Refused at once, not after waiting for a reply that never comes.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << refusal.args[0];
+  }
+  // None of them reached the simulator, which logs the commands it ignores.
+  EXPECT_EQ(tool({"interrupt", "5", "--wait"}).status.code, 0);
+  EXPECT_TRUE(output_shows("SIM: Interrupt command, id: 5."));
+  EXPECT_EQ(brelo_->process().out().find("Received command for invalid mote"), std::string::npos)
+      << brelo_->process().out();
+
+  // A raw value no 10-bit converter gives is still set, with a word on the
+  // readings it makes.
+  ToolResult high = tool({"adc", "1", "1", "3000"});
+  EXPECT_EQ(high.status.code, 0);
+  EXPECT_EQ(high.err,
+            "brelo-ctl: warning: 3000 is above 1023, the largest value of a 10-bit converter: "
+            "records carry 750 (the value / 4), and aggregates compare only its low byte, 238\n");
+  EXPECT_EQ(tool({"adc", "1", "121", "65535"}).err, "");
+}
+
+TEST(CtlLinks, ALinkSettingReachesALossySimulation) {
+  Brelo brelo({"-s=0", "-r=lossy", "-rf=/nonexistent/links.nss", "2"}, "sim");
+  ASSERT_TRUE(brelo.wait_until_listening());
+  ToolResult result =
+      run_tool({"--port", std::to_string(brelo.command_port()), "link", "0", "1", "0.25"});
+  EXPECT_EQ(result.status.code, 0) << result.err;
+  EXPECT_TRUE(brelo.process().wait_for_output("RFM: KRT: Setting loss prob 0->1 to 0.250"));
+  brelo.expect_clean_end();
 }
 
 TEST_F(CtlAgainstBrelo, WatchPrintsEventsAsLinesOrJson) {

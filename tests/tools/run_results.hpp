@@ -1,6 +1,10 @@
 #pragma once
 // Runs brelo-ctl's query runner on a file and reads the JSON Lines it prints.
 
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
 #include <map>
 #include <optional>
 #include <regex>
@@ -80,6 +84,23 @@ inline std::string without_delivery_table(const std::string& err) {
   }
   return kept;
 }
+
+// A query file of the test's own, removed at the end.
+class TempFile {
+ public:
+  explicit TempFile(const std::string& text) {
+    char name[] = "/tmp/brelo-query-XXXXXX";
+    int fd = ::mkstemp(name);
+    path_ = name;
+    ::close(fd);
+    std::ofstream(path_) << text;
+  }
+  ~TempFile() { ::unlink(path_.c_str()); }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
 
 inline std::string example(const std::string& name) {
   return std::string(EXAMPLES_DIR) + "/" + name + ".query";

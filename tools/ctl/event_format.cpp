@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <type_traits>
 
+#include "protocol/radio_models.hpp"
 #include "protocol/time_format.hpp"
 
 namespace brelo_ctl {
@@ -17,15 +18,6 @@ constexpr Kind kinds[] = {
     {ctl::AM_VARNIXINITEVENT, "init"},    {ctl::AM_INTERRUPTEVENT, "interrupt"},
     {ctl::AM_LEDEVENT, "leds"},
 };
-
-const char* radio_model_name(uint8_t model) {
-  switch (model) {
-    case 0: return "simple";
-    case 1: return "lossy";
-    case 2: return "packet";
-    default: return "unknown";
-  }
-}
 
 std::string hex(const uint8_t* bytes, std::size_t count, const char* separator) {
   std::string text;
@@ -92,7 +84,7 @@ std::string detail(const Body& body, const ctl::Event& event, bool json) {
     std::snprintf(text, sizeof text,
                   json ? "\"motes\":%d,\"radio_model\":\"%s\",\"rate\":%.3f"
                        : "%d motes, radio model %s, rate %.3f",
-                  body.numMotes, radio_model_name(body.radioModel), body.rate / 1000.0);
+                  body.numMotes, protocol::radio_model_name(body.radioModel), body.rate / 1000.0);
   } else if constexpr (std::is_same_v<Body, ctl::InterruptEvent>) {
     std::snprintf(text, sizeof text, json ? "\"id\":%u" : "id %u", body.id);
   } else if constexpr (std::is_same_v<Body, ctl::LedEvent>) {

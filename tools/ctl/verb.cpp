@@ -92,11 +92,24 @@ int connection_failure(const Invocation& call, const ctl::ClientError& error, ui
 bool Commands::open() {
   client_.set_timeout(call_.timeout);
   if (client_.connect(call_.command_port, call_.timeout)) return true;
-  status_ = failed();
+  failed();
   return false;
 }
 
-int Commands::failed() { return connection_failure(call_, client_.error(), call_.command_port); }
+int Commands::failed() {
+  status_ = connection_failure(call_, client_.error(), call_.command_port);
+  return status_;
+}
+
+bool Commands::refuse(const std::string& why) {
+  *call_.err << program << ": " << why << "\n";
+  return end_with(EXIT_USAGE);
+}
+
+bool Commands::end_with(int status) {
+  status_ = status;
+  return false;
+}
 
 int send_command(const Invocation& call, const std::function<bool(ctl::CommandClient&)>& command) {
   Commands commands(call);

@@ -107,9 +107,15 @@ class Commands {
   explicit Commands(const Invocation& call) : call_(call) {}
   // Connects; on failure reports it and keeps the status.
   bool open();
-  // Reports the client's last failure; the exit status.
+  // Reports the client's last failure and keeps it as the status; the exit status.
   int failed();
+  // Reports a command the simulation cannot carry out (see
+  // simulation_check.hpp) and keeps EXIT_USAGE as the status; false.
+  bool refuse(const std::string& why);
+  // Keeps `status` as the verb's exit status (its reason already told); false.
+  bool end_with(int status);
   int status() const { return status_; }
+  const Invocation& call() const { return call_; }
   ctl::CommandClient& client() { return client_; }
 
  private:

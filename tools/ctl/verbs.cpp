@@ -54,8 +54,10 @@ void overall_help(std::ostream& out) {
          "                    on PORT+1. Matches brelo's -port=PORT.\n"
          "  --timeout SECONDS how long to wait for the simulator (default 5)\n"
          "  --help            this text; \"brelo-ctl VERB --help\" explains a verb\n\n"
-         "exit status: 0 done, 1 no simulator listening, 2 wrong command line,\n"
-         "3 connection failed or the simulator went away, 4 unknown variable\n";
+         "exit status: 0 done, 1 no simulator listening, 2 wrong command line or a\n"
+         "command the simulation cannot carry out (a mote it does not have, a link\n"
+         "setting without the lossy radio model), 3 connection failed or the\n"
+         "simulator went away, 4 unknown variable\n";
 }
 
 // Reads the command line into `call` and `verb` (nullptr when none is

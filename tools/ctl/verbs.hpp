@@ -4,8 +4,10 @@
 //   brelo-ctl [--port N] [--timeout S] VERB [ARGUMENTS]
 //
 // Exit statuses: 0 done; 1 no simulator is listening; 2 the command line is
-// wrong; 3 the connection failed or the simulator went away; 4 a variable
-// name the simulator does not know.
+// wrong, or the command does not fit the simulation (a mote it does not
+// have, a link setting without the lossy radio model); 3 the connection
+// failed or the simulator went away; 4 a variable name the simulator does
+// not know.
 
 #include <ostream>
 #include <string>

@@ -144,6 +144,9 @@ class Compiler {
       if (q.motes.empty()) error(q.line, "query " + std::to_string(q.id) + " installs nothing; add 'on mote M' and its streams and operators");
     }
     for (const AdcSetting& a : file_.adc) {
+      if (std::string caution = adc_value_caution(a.value); !caution.empty()) {
+        result_.warnings.push_back({a.source, a.line, caution});
+      }
       if (a.all) {
         for (int m = 0; m < plan.motes; ++m) plan.adc.push_back({static_cast<uint16_t>(m), a.port, a.value});
         continue;

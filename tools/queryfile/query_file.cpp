@@ -161,6 +161,7 @@ class Parser {
 
   void adc(Words& words) {
     AdcSetting s;
+    s.source = file().name;
     s.line = line_;
     if (words.take_if("random")) {
       words.finish("'adc random'");
@@ -169,11 +170,14 @@ class Parser {
     }
     std::string motes = words.take("the motes (an id, a range such as 1-3, or all)");
     parse_motes(motes, s);
+    std::string sensor;
     if (words.take_if("port")) {
       s.port = static_cast<uint8_t>(words.integer("the ADC port", 0, 255));
+      s.by_port = true;
+      if (std::string why = unread_port_reason(s.port); !why.empty()) throw LineError{why};
     } else {
-      std::string sensor = words.take("a sensor name or 'port N'");
-      auto port = sensor_adc_port(sensor);
+      sensor = words.take("a sensor name or 'port N'");
+      auto port = sensor_value_port(sensor);
       if (!port) {
         throw LineError{"unknown sensor " + quoted(sensor) + "; the sensors are " + sensor_list() +
                         " (or 'port N')"};
@@ -181,6 +185,13 @@ class Parser {
       s.port = *port;
     }
     s.value = static_cast<uint16_t>(words.integer("the ADC value", 0, 65535));
+    // A sensor's converter has 10 bits; 'port N' may store any 16-bit
+    // value, with a warning from the compiler.
+    if (!s.by_port && s.value > protocol::CONVERTER_MAX) {
+      throw LineError{"the " + sensor + " converter gives 0 to 1023 (10 bits), not " +
+                      std::to_string(s.value) + "; records carry the value / 4, so 1023 gives " +
+                      "readings of 255"};
+    }
     words.finish("'adc'");
     file().adc.push_back(s);
   }
@@ -535,10 +546,29 @@ std::optional<uint8_t> sensor_id(std::string_view name) {
   if (const protocol::SensorInfo* s = protocol::sensor_by_name(name)) return s->id;
   return std::nullopt;
 }
-std::optional<uint8_t> sensor_adc_port(std::string_view name) {
-  if (const protocol::SensorInfo* s = protocol::sensor_by_name(name)) return s->adc_port;
+std::optional<uint8_t> sensor_value_port(std::string_view name) {
+  if (const protocol::SensorInfo* s = protocol::sensor_by_name(name)) return s->value_port;
   return std::nullopt;
 }
+std::string unread_port_reason(uint8_t port) {
+  if (protocol::value_port_is_read(port)) return "";
+  std::string ports;
+  for (const protocol::SensorInfo& s : protocol::sensors) {
+    ports += (ports.empty() ? "" : ", ") + std::string(s.name) + " " + std::to_string(s.value_port);
+  }
+  return "no reading comes from port " + std::to_string(port) +
+         "; readings come from the converter's ports 0 to 15 and the magnetometer's 120 and 121 (" +
+         ports + ")";
+}
+
+std::string adc_value_caution(uint16_t value) {
+  if (value <= protocol::CONVERTER_MAX || value == protocol::ADC_VALUE_UNSET) return "";
+  const unsigned reading = value >> protocol::READING_SHIFT;
+  return std::to_string(value) + " is above 1023, the largest value of a 10-bit converter: " +
+         "records carry " + std::to_string(reading) + " (the value / 4), and aggregates " +
+         "compare only its low byte, " + std::to_string(reading & 0xFF);
+}
+
 const char* sensor_name(uint8_t id) {
   const protocol::SensorInfo* s = protocol::sensor_by_id(id);
   return s != nullptr ? s->name : "sensor";

@@ -142,10 +142,12 @@ struct QueryDecl {
 };
 
 struct AdcSetting {
+  std::string source;  // the file (or option, "--adc") it was read from
   int line = 0;
   std::vector<uint16_t> motes;  // empty with `all`
   bool all = false;
   uint8_t port = 0;
+  bool by_port = false;  // 'port N' rather than a sensor's name
   uint16_t value = 0;
 };
 
@@ -190,9 +192,17 @@ std::vector<Diagnostic> parse_adc_option(std::string_view text, const std::strin
 std::vector<Diagnostic> parse_link_option(std::string_view text, const std::string& origin,
                                           QueryFile& file);
 
-// Sensor ids and ADC ports by name ("light", "temperature", ...).
+// Sensor ids by name ("light", "temperature", ...), and the entry of the
+// ADC value table a sensor's readings come from.
 std::optional<uint8_t> sensor_id(std::string_view name);
-std::optional<uint8_t> sensor_adc_port(std::string_view name);
+std::optional<uint8_t> sensor_value_port(std::string_view name);
+// Why setting an entry of the ADC value table that no reading comes from
+// is refused; empty for a port some sensor reads.
+std::string unread_port_reason(uint8_t port);
+// What a raw ADC value above a 10-bit converter's 1023 does to readings
+// ("3000 is above 1023, ...: records carry 750 ..."); empty for a value a
+// converter can give and for 65535, which unsets the entry.
+std::string adc_value_caution(uint16_t value);
 // The short name of a sensor id ("light"); "sensor" for an unknown id.
 const char* sensor_name(uint8_t id);
 

@@ -2,6 +2,7 @@
 // serial port received it.
 
 #include "ctl/arguments.hpp"
+#include "ctl/simulation_check.hpp"
 #include "ctl/verbs/all.hpp"
 
 namespace brelo_ctl {
@@ -82,6 +83,7 @@ int inject(Invocation& call, bool radio) {
   When when = parse_when(call);
   Commands commands(call);
   if (!commands.open()) return commands.status();
+  if (!motes_exist(commands, {mote})) return commands.status();
   auto time = command_time(when, commands.client());
   if (!time) return commands.failed();
   bool sent = radio ? commands.client().inject_radio(mote, message, *time)

@@ -1,6 +1,7 @@
 // brelo-ctl on, off: switch motes on or off, now or at a virtual time.
 
 #include "ctl/arguments.hpp"
+#include "ctl/simulation_check.hpp"
 #include "ctl/verbs/all.hpp"
 
 namespace brelo_ctl {
@@ -24,6 +25,7 @@ int switch_motes(Invocation& call, bool on) {
   Commands commands(call);
   if (!commands.open()) return commands.status();
   ctl::CommandClient& client = commands.client();
+  if (!all && !motes_exist(commands, chosen)) return commands.status();
   auto motes = mote_list(chosen, all, client);
   if (!motes) return commands.failed();
   auto time = command_time(when, client);
