@@ -5,9 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -58,80 +56,6 @@ class VariableReads : public ::testing::Test {
   ctl::CommandClient client_;
 };
 
-// An event client that takes 30 ms over each acknowledgement and, once
-// asked, holds back the acknowledgement of the next line a given mote
-// prints, so that the simulation thread waits for it until released.
-class SlowWatcher {
- public:
-  explicit SlowWatcher(uint16_t port) {
-    EXPECT_TRUE(events_.connect(port)) << events_.error().text;
-    thread_ = std::thread([this] { run(); });
-  }
-  ~SlowWatcher() { close(); }
-
-  void close() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      done_ = true;
-      held_ = false;
-    }
-    changed_.notify_all();
-    if (thread_.joinable()) thread_.join();
-    events_.close();
-  }
-  bool wait_for_line(const std::string& text) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, kWait, [&] { return seen_.find(text) != std::string::npos; });
-  }
-  // Holds the next debug line of `mote`; true once it is held.
-  bool hold_next(uint16_t mote) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    hold_mote_ = mote;
-    return changed_.wait_for(lock, kWait, [&] { return held_; });
-  }
-  void release() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      hold_mote_.reset();
-      held_ = false;
-    }
-    changed_.notify_all();
-  }
-
- private:
-  void run() {
-    for (;;) {
-      std::optional<ctl::Event> event = events_.next_unacknowledged(milliseconds(200));
-      std::unique_lock<std::mutex> lock(mutex_);
-      if (done_) return;
-      if (!event) {
-        if (events_.error().kind == ctl::ErrorKind::timeout) continue;
-        return;
-      }
-      if (auto* line = std::get_if<ctl::DebugMessage>(&event->body)) {
-        seen_ += line->text;
-        if (hold_mote_ == event->header.moteID) {
-          held_ = true;
-          changed_.notify_all();
-          changed_.wait(lock, [&] { return !held_; });
-        }
-      }
-      changed_.notify_all();
-      lock.unlock();
-      std::this_thread::sleep_for(milliseconds(30));
-      if (!events_.acknowledge()) return;
-    }
-  }
-
-  ctl::EventClient events_;
-  std::thread thread_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::string seen_;
-  std::optional<uint16_t> hold_mote_;
-  bool held_ = false;
-  bool done_ = false;
-};
 }  // namespace
 
 TEST_F(VariableReads, RateZeroHoldsTimeButReadsStillAnswer) {
@@ -155,23 +79,41 @@ TEST_F(VariableReads, LowRateReadsSeeTheMoteAsItIsNow) {
   EXPECT_EQ(read(1, "HPLClock$mscale"), Bytes{3});  // the clock is left as it was
 }
 
+// The test plays a watcher that takes 30 ms over each acknowledgement and
+// reads while one is still outstanding: the simulation thread is then
+// waiting in the middle of sending an event.
 TEST_F(VariableReads, SlowWatcherAndTheWaitForAWatcherDoNotHoldReadsUp) {
   start({"-gui", "-b=0", "2"}, "radio,sim");
-  auto watcher = std::make_unique<SlowWatcher>(brelo_->event_port());
-  ASSERT_TRUE(watcher->wait_for_line("Channel Mon event handled for mote 1"));
+  ctl::EventClient watcher;
+  ASSERT_TRUE(watcher.connect(brelo_->event_port())) << watcher.error().text;
+  // Takes events, each acknowledged 30 ms after the one before, until
+  // `wanted` holds for one, which stays unacknowledged.
+  auto watch_until = [&](auto wanted) {
+    for (;;) {
+      std::optional<ctl::Event> event = watcher.next_unacknowledged(kWait);
+      if (!event) return false;
+      if (wanted(*event)) return true;
+      std::this_thread::sleep_for(milliseconds(30));
+      if (!watcher.acknowledge()) return false;
+    }
+  };
+  ASSERT_TRUE(watch_until([](const ctl::Event& event) {
+    auto* line = std::get_if<ctl::DebugMessage>(&event.body);
+    return line != nullptr && line->text.find("event handled for mote 1") != std::string::npos;
+  }));
   expect_running_mote(1);
 
-  // The first line of mote 0 after mote 1 was switched off comes from a
-  // later event; while its acknowledgement is held back the simulation
-  // thread waits in the middle of sending it.
+  // A line of mote 0 that comes after mote 1 was switched off belongs to a
+  // later event: the read must see the mote stopped.
+  ASSERT_TRUE(watcher.acknowledge());
   ASSERT_TRUE(client_.turn_off(1));
-  ASSERT_TRUE(output_shows("SIM: Turning off mote 1"));
-  ASSERT_TRUE(watcher->hold_next(0));
+  ASSERT_TRUE(watch_until([&](const ctl::Event& event) {
+    return event.header.moteID == 0 &&
+           brelo_->process().out().find("SIM: Turning off mote 1") != std::string::npos;
+  }));
   EXPECT_EQ(read(1, "TimerM$mState"), kStopped) << client_.error().text;
-  watcher->release();
 
   // Without a watcher a -gui run waits for one at its next event.
-  watcher->close();
-  watcher.reset();
+  watcher.close();
   expect_running_mote(0);
 }
