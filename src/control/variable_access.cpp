@@ -9,6 +9,7 @@
 #include "control/variable_table.hpp"
 #include "kernel/sim_requests.hpp"
 #include "kernel/vex_types.hpp"
+#include "kernel/world.hpp"
 #include "radio/channel_mon_c.hpp"
 
 namespace {
@@ -130,6 +131,11 @@ void variable_access_open() {
   std::lock_guard<std::mutex> lock(box);
   closed = false;
 }
+
+namespace {
+// A fresh world takes reads again (ports shut down in an earlier one closed them).
+const WorldReset reopen_reads{variable_access_open};
+}  // namespace
 
 void set_variable_read_wait(std::chrono::milliseconds wait) {
   std::lock_guard<std::mutex> lock(box);
