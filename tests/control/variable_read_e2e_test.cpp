@@ -55,7 +55,6 @@ class VariableReads : public ::testing::Test {
   std::unique_ptr<Brelo> brelo_;
   ctl::CommandClient client_;
 };
-
 }  // namespace
 
 TEST_F(VariableReads, RateZeroHoldsTimeButReadsStillAnswer) {
