@@ -37,8 +37,8 @@ void drain(int fd) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // Nothing waits for a client that is not there: a frame cut short ends
-  // at once (the client's end is shut), and variable reads are answered
-  // without waiting for the simulation thread.
+  // at once (the client's end is shut), and variable reads give up at once
+  // (no simulation thread serves them here; they are answered as not read).
   set_client_stall_timeout(std::chrono::milliseconds(50));
   set_variable_read_wait(std::chrono::milliseconds(0));
   return 0;

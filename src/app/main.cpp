@@ -11,7 +11,6 @@
 
 #include "app/wiring.hpp"
 #include "control/control_server.hpp"
-#include "control/variable_access.hpp"
 #include "devices/adc_model.hpp"
 #include "devices/eeprom.hpp"
 #include "devices/power_state_m.hpp"
@@ -140,7 +139,6 @@ int main(int argc, char** argv) {
   rate_checkpoint();
 
   MainLoopHooks hooks;
-  hooks.between_events = variable_access_serve;
   if (options.fast) hooks.skipped_event_at_or_after = ChannelMonSleep::next_skipped_sample;
   if (PowerStateM::cpu_on()) hooks.cpu_checkpoint = PowerStateM::PowerState_CPUCycleCheckpoint;
   run_main_loop(options.stop_time, hooks);

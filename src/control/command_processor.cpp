@@ -43,9 +43,20 @@ std::vector<uint8_t> request(std::span<const uint8_t> payload) {
   auto command = ctl::from_bytes<ctl::VariableRequestCommand>(payload);
   ctl::VariableRequestResponse response{};
   response.length = command.length == 0 ? 256 : command.length;
-  // An address nobody handed out reads as zeros, never as stray memory.
-  if (!brelo_read_variable(command.addr, response.length, response.value)) {
-    std::memset(response.value, 0, sizeof response.value);
+  switch (brelo_read_variable(command.addr, response.length, response.value)) {
+    case VariableRead::read: break;
+    case VariableRead::no_such_address:
+      // An address nobody handed out reads as zeros, never as stray memory.
+      std::memset(response.value, 0, sizeof response.value);
+      break;
+    case VariableRead::not_served:
+      // Length 0 (a request never gets it otherwise) says nothing was read:
+      // zeros must not pass for the variable's value.
+      response.length = 0;
+      // No debug line: it would go to event clients, whose sending may be
+      // what holds the simulation thread up.
+      std::memset(response.value, 0, sizeof response.value);
+      break;
   }
   return reply(ctl::AM_VARIABLEREQUESTRESPONSE, response);
 }

@@ -22,10 +22,12 @@
 #include "control/command_reader.hpp"
 #include "control/event_clients.hpp"
 #include "control/stop_signal.hpp"
+#include "control/variable_access.hpp"
 #include "control/wire/socket_io.hpp"
 #include "kernel/client_events.hpp"
 #include "kernel/dbg.hpp"
 #include "kernel/signals.hpp"
+#include "kernel/sim_requests.hpp"
 
 namespace {
 int commandServerSocket = -1;
@@ -208,6 +210,10 @@ void initializeSockets(const ControlSettings& settings) {
   eventServerSocket = createServerSocket(settings.event_port);
 
   control_stop::arm();
+  // Variable reads of the command thread are served by the simulation
+  // thread, the one calling this.
+  variable_access_open();
+  sim_requests::set_handler(variable_access_serve);
   std::latch event_thread_started(1);
   thread_started = &event_thread_started;
   eventAcceptThread = std::thread(eventAcceptThreadFunc);
@@ -235,6 +241,7 @@ void shutdownSockets() {
   set_client_event_sink(nullptr);
   event_clients_enable(false);
   event_clients_stop();
+  variable_access_close();  // a read waiting for a simulation that has ended gives up
   control_stop::raise();
   // Without a stop signal (no pipe could be made) the threads cannot be
   // woken: they are left to end with the process.

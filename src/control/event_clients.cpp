@@ -20,6 +20,7 @@
 #include "kernel/pacing.hpp"
 #include "kernel/schedule.hpp"
 #include "kernel/signals.hpp"
+#include "kernel/sim_requests.hpp"
 #include "kernel/vex_state.hpp"
 #include "kernel/world.hpp"
 
@@ -48,28 +49,55 @@ std::mutex send_turn;
 std::atomic<bool> socketsInitialized{false};
 std::atomic<bool> GUI_enabled{false};
 std::atomic<long long> stall_timeout_ms{5000};
-std::thread::id simulation_thread;  // set by event_clients_reset
+std::atomic<std::thread::id> simulation_thread;  // set by event_clients_reset
+
+bool on_simulation_thread() { return std::this_thread::get_id() == simulation_thread.load(); }
 
 // Waits on eventClientsCond until `done` holds. The simulation thread takes
 // SIGINT only between events, so while it waits here it looks for one
-// itself: ^C must end a -gui run that waits for a client.
+// itself: ^C must end a -gui run that waits for a client. It also serves
+// the requests of control threads (variable reads) while it waits.
 template <typename Done>
 void wait_for_client(std::unique_lock<std::mutex>& lock, Done done) {
+  const bool serving = on_simulation_thread();
   while (!done()) {
-    eventClientsCond.wait_for(lock, std::chrono::milliseconds(100));
-    if (sigint_pending() && std::this_thread::get_id() == simulation_thread) {
+    if (!serving || !sim_requests::detail::posted.load()) {
+      eventClientsCond.wait_for(lock, std::chrono::milliseconds(100));
+    }
+    if (!serving) continue;
+    if (sigint_pending()) {
       lock.unlock();
       exit_on_sigint();
     }
+    lock.unlock();
+    sim_requests::serve();
+    lock.lock();
   }
 }
 
+// Ends a wait_for_client of the simulation thread when a request is posted.
+// The lock is only tried, never waited for (the accept thread may hold it
+// while a newcomer is slow to take its initial event); should the wakeup
+// slip between the waiter's check and its wait, the wait's time slice
+// covers it.
+const sim_requests::Waker wake_client_wait{[] {
+  if (eventClientsLock.try_lock()) eventClientsLock.unlock();
+  eventClientsCond.notify_all();
+}};
+
 // Sends a frame and waits for the acknowledgement; leaves the socket open.
+// The simulation thread serves requests of control threads meanwhile: a
+// slow client must not hold up variable reads.
 bool deliver(std::span<const uint8_t> frame, int fd) {
   ctl::Deadline deadline = ctl::deadline_after(client_stall_timeout());
-  if (ctl::write_all(fd, frame, deadline, control_stop::fd()) != ctl::IoStatus::ok) return false;
+  ctl::WaitService service;
+  if (on_simulation_thread()) service = {sim_requests::wake_fd(), sim_requests::on_wake};
+  if (ctl::write_all(fd, frame, deadline, control_stop::fd(), service) != ctl::IoStatus::ok) {
+    return false;
+  }
   uint8_t ack = 0;
-  return ctl::read_exact(fd, std::span(&ack, 1), deadline, control_stop::fd()) == ctl::IoStatus::ok;
+  return ctl::read_exact(fd, std::span(&ack, 1), deadline, control_stop::fd(), nullptr, service) ==
+         ctl::IoStatus::ok;
 }
 
 // Forgets the client in `slot` (if it still holds fd) and closes it.
@@ -139,7 +167,7 @@ std::vector<uint8_t> init_event_frame() {
   ctl::VarnixInitEvent init;
   init.numMotes = vex_state.num_nodes;
   init.radioModel = vex_state.radioModel;
-  init.rate = static_cast<uint32_t>(get_sim_rate());  // the low 32 bits
+  init.rate = static_cast<uint32_t>(get_sim_rate());  // saturates at the field's largest value
   auto payload = ctl::encode_init_event(init);
   return ctl::build_frame(ctl::AM_VARNIXINITEVENT, 0, sim::now(), payload);
 }

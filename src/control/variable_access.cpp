@@ -1,15 +1,15 @@
 #include "control/variable_access.hpp"
 
 #include <algorithm>
-#include <atomic>
 #include <condition_variable>
 #include <cstring>
-#include <map>
 #include <mutex>
 #include <vector>
 
 #include "control/variable_table.hpp"
+#include "kernel/sim_requests.hpp"
 #include "kernel/vex_types.hpp"
+#include "kernel/world.hpp"
 #include "radio/channel_mon_c.hpp"
 
 namespace {
@@ -47,20 +47,31 @@ bool locate(uint32_t addr, Place* place) {
   return true;
 }
 
+// A read waiting for the simulation thread; it lives on the reader's stack
+// and is in `waiting` only while the reader waits for it.
 struct Read {
-  std::size_t row;
-  int mote;
-  std::vector<uint8_t> image;
+  Place place;
+  uint32_t length;
+  uint8_t* out;
   bool done = false;
 };
 
 std::mutex box;
 std::condition_variable served;
-std::vector<Read*> waiting;              // reads the simulation thread has yet to serve
-std::atomic<bool> reads_waiting{false};  // waiting is not empty
-std::map<std::pair<std::size_t, int>, std::vector<uint8_t>> last_image;
-std::vector<std::pair<std::size_t, int>> refresh;  // images to renew at the next service
-std::chrono::milliseconds read_wait{20};
+std::vector<Read*> waiting;  // reads the simulation thread has yet to serve
+bool closed = false;
+std::chrono::milliseconds read_wait{2000};
+
+// Simulation thread: the read's bytes from the mote's current state.
+void fill(const Read& read, std::vector<uint8_t>& image) {
+  const VariableRow& row = variable_table()[read.place.row];
+  image.assign(row.size, 0);
+  row.encode(read.place.mote, image.data());
+  for (uint32_t i = 0; i < read.length; ++i) {
+    uint32_t at = read.place.offset + i;
+    read.out[i] = at < image.size() ? image[at] : 0;
+  }
+}
 
 }  // namespace
 
@@ -78,51 +89,53 @@ int __quil_brelo_resolve(uint16_t mote, const char* name, uint32_t* addr, uint32
 }
 
 void variable_access_serve() {
-  if (!reads_waiting.load(std::memory_order_acquire)) return;
-  ChannelMonSleep::catch_up_all();  // sleeping monitors show their registers as of now
   std::lock_guard<std::mutex> lock(box);
-  auto table = variable_table();
+  if (waiting.empty()) return;
+  ChannelMonSleep::catch_up_all();  // sleeping monitors show their registers as of now
+  std::vector<uint8_t> image;
   for (Read* read : waiting) {
-    read->image.assign(table[read->row].size, 0);
-    table[read->row].encode(read->mote, read->image.data());
+    fill(*read, image);
     read->done = true;
-    last_image[{read->row, read->mote}] = read->image;
-  }
-  for (const auto& key : refresh) {
-    std::vector<uint8_t>& image = last_image[key];
-    image.assign(table[key.first].size, 0);
-    table[key.first].encode(key.second, image.data());
   }
   waiting.clear();
-  refresh.clear();
-  reads_waiting.store(false, std::memory_order_release);
   served.notify_all();
 }
 
-bool brelo_read_variable(uint32_t addr, uint32_t length, uint8_t* out) {
+VariableRead brelo_read_variable(uint32_t addr, uint32_t length, uint8_t* out) {
   Place place{};
-  if (!locate(addr, &place)) return false;
-  Read read{place.row, place.mote, {}};
+  if (!locate(addr, &place)) return VariableRead::no_such_address;
+  Read read{place, length, out};
+  {
+    std::unique_lock<std::mutex> lock(box);
+    if (closed) return VariableRead::not_served;
+    waiting.push_back(&read);
+  }
+  sim_requests::post();
   std::unique_lock<std::mutex> lock(box);
-  waiting.push_back(&read);
-  reads_waiting.store(true, std::memory_order_release);
-  const std::vector<uint8_t>* image = &read.image;
-  if (!served.wait_for(lock, read_wait, [&] { return read.done; })) {
-    // Not served in time: answer from the last image and have it renewed.
-    waiting.erase(std::find(waiting.begin(), waiting.end(), &read));
-    std::pair<std::size_t, int> key{place.row, place.mote};
-    if (std::find(refresh.begin(), refresh.end(), key) == refresh.end()) refresh.push_back(key);
-    reads_waiting.store(true, std::memory_order_release);
-    auto it = last_image.find(key);
-    static const std::vector<uint8_t> none;
-    image = it != last_image.end() ? &it->second : &none;
+  if (served.wait_for(lock, read_wait, [&] { return read.done || closed; }) && read.done) {
+    return VariableRead::read;
   }
-  for (uint32_t i = 0; i < length; ++i) {
-    uint32_t at = place.offset + i;
-    out[i] = at < image->size() ? (*image)[at] : 0;
-  }
-  return true;
+  waiting.erase(std::find(waiting.begin(), waiting.end(), &read));
+  return VariableRead::not_served;
 }
+
+void variable_access_close() {
+  {
+    std::lock_guard<std::mutex> lock(box);
+    closed = true;
+  }
+  served.notify_all();
+}
+
+void variable_access_open() {
+  std::lock_guard<std::mutex> lock(box);
+  closed = false;
+}
+
+namespace {
+// A fresh world takes reads again (ports shut down in an earlier one closed them).
+const WorldReset reopen_reads{variable_access_open};
+}  // namespace
 
 void set_variable_read_wait(std::chrono::milliseconds wait) {
   std::lock_guard<std::mutex> lock(box);

@@ -7,13 +7,13 @@
 // maps back to exactly one variable of one mote and an offset inside it.
 //
 // Reads never touch live component state from the command thread. The
-// command thread posts the read in a small mailbox and the simulation thread
-// builds the variable's 32-bit image between two events
-// (variable_access_serve). If the simulation thread does not get there within
-// a short bound (it is inside an event waiting on a slow event client, paused
-// or asleep for pacing), the command is answered at once from the last image
-// served for that variable, or with zeros, and the image is refreshed at the
-// next service for later reads.
+// command thread posts the read in a small mailbox and wakes the simulation
+// thread (kernel/sim_requests.hpp), which builds the variable's 32-bit image
+// from the mote's current bytes between two events or wherever it waits
+// (pacing, idle time, a slow event client, the wait for a first client). A
+// read it does not get to within a bound (it is stuck inside one long event,
+// or the run is over) is reported as not served, never answered with zeros
+// or an old copy.
 
 #include <chrono>
 #include <cstdint>
@@ -22,15 +22,25 @@
 // the size of the mote's copy when the name is known, -1 otherwise.
 int __quil_brelo_resolve(uint16_t mote, const char* name, uint32_t* addr, uint32_t* length);
 
-// Copies `length` bytes starting at the opaque `addr` into `out`. Bytes past
-// the end of the variable read as zeros. Returns false, and leaves `out`
-// alone, when the address lies in no variable of a mote.
-bool brelo_read_variable(uint32_t addr, uint32_t length, uint8_t* out);
+enum class VariableRead {
+  read,             // `out` holds the variable's current bytes
+  no_such_address,  // the address lies in no variable of a mote; `out` untouched
+  not_served,       // the simulation thread did not get to it; `out` untouched
+};
 
-// Simulation thread, between events: serves the reads waiting in the mailbox.
-// Costs one atomic load when none is waiting.
+// Copies `length` bytes starting at the opaque `addr` into `out`, as the
+// simulation thread finds them. Bytes past the end of the variable read as
+// zeros.
+VariableRead brelo_read_variable(uint32_t addr, uint32_t length, uint8_t* out);
+
+// Simulation thread: serves every read waiting in the mailbox.
 void variable_access_serve();
 
-// How long a read waits for the simulation thread before answering from
-// the last image (tests shorten or lengthen it).
+// Reads fail at once from now on and waiting ones give up (the run is
+// ending), until variable_access_open().
+void variable_access_close();
+void variable_access_open();
+
+// How long a read waits for the simulation thread before it is reported as
+// not served (tests shorten it). Well below a client's reply timeout.
 void set_variable_read_wait(std::chrono::milliseconds wait);

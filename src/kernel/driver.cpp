@@ -10,6 +10,7 @@
 #include "kernel/pacing.hpp"
 #include "kernel/scheduler.hpp"
 #include "kernel/signals.hpp"
+#include "kernel/sim_requests.hpp"
 #include "kernel/vex_state.hpp"
 
 namespace {
@@ -68,7 +69,7 @@ void run_main_loop(vex_time_t stop_time, const MainLoopHooks& hooks) {
     if ((++passes & 0xFFFF) == 0) let_signals_through();
     if (sigint_pending()) exit_on_sigint();
     pause_point();
-    if (hooks.between_events != nullptr) hooks.between_events();
+    sim_requests::serve();
     VEXH_run_all_tasks();
     if (stop_time != 0 && hooks.skipped_event_at_or_after != nullptr &&
         idle_toward_skipped_event(stop_time, hooks)) {

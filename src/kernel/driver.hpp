@@ -14,7 +14,6 @@ void schedule_boots(int motes_to_boot, int boot_window);
 
 struct MainLoopHooks {
   void (*cpu_checkpoint)() = nullptr;  // taken every 0.2 virtual seconds when set
-  void (*between_events)() = nullptr;  // called before each round of tasks and an event
   // With lazy sampling: the earliest sample not queued as an event that is
   // due at or after the given time (INT64_MAX: none). The first event at or
   // after stop_time may be such a sample; then the run ends when virtual
@@ -24,4 +23,6 @@ struct MainLoopHooks {
 
 // Runs tasks and events until virtual time reaches stop_time (0: forever).
 // The first event at or after stop_time still runs; its tasks do not.
+// Requests of other threads (kernel/sim_requests.hpp) are served before
+// each round of tasks and an event, and while pacing waits.
 void run_main_loop(vex_time_t stop_time, const MainLoopHooks& hooks);

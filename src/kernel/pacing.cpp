@@ -7,6 +7,7 @@
 
 #include "kernel/dbg.hpp"
 #include "kernel/signals.hpp"
+#include "kernel/sim_requests.hpp"
 #include "kernel/vex_state.hpp"
 
 namespace {
@@ -28,11 +29,6 @@ int64_t now_us() {
   timespec ts;
   clock_gettime(CLOCK_MONOTONIC, &ts);
   return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
-}
-
-void sleep_us(int64_t us) {
-  timespec ts{static_cast<time_t>(us / 1000000), static_cast<long>((us % 1000000) * 1000)};
-  nanosleep(&ts, nullptr);  // an interrupt cuts it short, as it should
 }
 
 void apply_pending_rate() {
@@ -61,6 +57,8 @@ int64_t pacing_sleep_us(int64_t elapsed_us, int64_t ticks_run, double rate) {
   if (ticks_run <= allowed + slack_ticks) return 0;
   if (!(rate > 0)) return -1;
   double us = static_cast<double>(ticks_run - allowed) / (4.0 * rate);
+  // A tiny rate asks for longer than any clock holds; callers sleep in slices anyway.
+  if (!(us < 0x1p62)) return INT64_C(1) << 62;
   return us < 1 ? 1 : static_cast<int64_t>(us);
 }
 
@@ -78,7 +76,12 @@ void set_sim_rate(uint32_t rate) {
   rate_change_pending.store(true, std::memory_order_release);
 }
 
-int64_t get_sim_rate() { return static_cast<int64_t>(rate_value.load() * 1000.0); }
+int64_t get_sim_rate() {
+  double thousandths = rate_value.load() * 1000.0;
+  // Saturates at what the clients' 32-bit rate field holds (inf included).
+  if (!(thousandths < static_cast<double>(max_reported_rate))) return max_reported_rate;
+  return thousandths > 0 ? static_cast<int64_t>(thousandths) : 0;
+}
 
 void rate_checkpoint() {
   active_rate = rate_value.load();
@@ -98,7 +101,9 @@ void rate_based_wait() {
     int64_t wait = pacing_sleep_us(elapsed_us, ticks_run, active_rate);
     known_allowed = allowed_ticks(elapsed_us, active_rate);
     if (wait == 0 || sigint_pending()) return;
-    sleep_us(wait < 0 || wait > longest_sleep_us ? longest_sleep_us : wait);
+    // Reads of control clients are served while sleeping; the loop then
+    // simply measures again.
+    sim_requests::sleep_serving(wait < 0 || wait > longest_sleep_us ? longest_sleep_us : wait);
     apply_pending_rate();
   }
 }
@@ -109,5 +114,5 @@ void rate_idle_advance(vex_time_t limit) {
   if (limit > 0 && target > limit) target = limit;
   if (target > vex_state.vex_time) vex_state.vex_time = target;
   if (limit > 0 && vex_state.vex_time >= limit) return;
-  sleep_us(idle_sleep_us);
+  sim_requests::sleep_serving(idle_sleep_us);
 }

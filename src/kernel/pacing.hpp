@@ -15,13 +15,17 @@ double get_rate_value();
 
 // From any thread: the rate in thousandths, as control clients send it.
 void set_sim_rate(uint32_t rate);
-// The rate in thousandths, truncated toward zero.
+// The rate in thousandths, truncated toward zero, as clients are told it:
+// rates above what their 32-bit field holds (and inf) read as its largest
+// value, max_reported_rate.
+inline constexpr int64_t max_reported_rate = 0xFFFFFFFF;
 int64_t get_sim_rate();
 
 // Simulation thread: a new checkpoint at the current virtual time.
 void rate_checkpoint();
 // Simulation thread, after every event: sleeps while virtual time is ahead
-// of what the rate allows. Returns early when an interrupt is pending.
+// of what the rate allows, serving other threads' requests meanwhile
+// (kernel/sim_requests.hpp). Returns early when an interrupt is pending.
 void rate_based_wait();
 // Simulation thread, while the queue is empty: lets virtual time follow real
 // time at the rate, up to `limit` (0: no limit), sleeping briefly.

@@ -16,6 +16,8 @@ void Brelo_help(const char* program) {
   std::fputs("  -b=<sec>          motes boot over first <sec> seconds (default 10)\n", stderr);
   std::fputs("  -ef=<file>        use <file> for eeprom; otherwise anonymous file is used\n", stderr);
   std::fputs("  -l=<scale>        run sim at <scale> times real time (fp constant)\n", stderr);
+  std::fputs("                    inf: as fast as possible; control clients are told\n", stderr);
+  std::fputs("                    at most 4294967.295 (larger rates and inf read so)\n", stderr);
   std::fputs("  -r=<model>        specifies a radio model (simple is default)\n", stderr);
   std::fputs("                    options: simple lossy\n", stderr);
   std::fputs("  -rf=<file>        specifies file for lossy mode (lossy.nss is default)\n", stderr);

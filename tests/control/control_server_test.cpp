@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "control/client/control_client.hpp"
+#include "control/variable_access.hpp"
 #include "control_fixture.hpp"
 
 using namespace control_test;
@@ -41,6 +42,7 @@ class ControlServer : public ControlTest {
   }
   void TearDown() override {
     shutdownSockets();
+    set_variable_read_wait(milliseconds(2000));
     ControlTest::TearDown();
   }
   ControlSettings settings_;
@@ -94,4 +96,24 @@ TEST_F(ControlServer, CommandsFromTheThreadReachTheQueueAndTheSettings) {
     ASSERT_TRUE(quitter.send_raw(std::vector<uint8_t>{0x10, 0x00, 0x00}));
   }
   EXPECT_TRUE(commands.get_mote_count().has_value());
+}
+
+// Nothing here plays the simulation thread, so no read is ever served: the
+// reply says so (length 0) and the client reports it instead of a value.
+TEST_F(ControlServer, ReadNobodyServesIsReportedAsNotRead) {
+  initializeSockets(settings_);
+  set_variable_read_wait(milliseconds(50));
+  ctl::CommandClient commands;
+  ASSERT_TRUE(commands.connect(settings_.command_port)) << commands.error().text;
+  auto where = commands.resolve(1, "TimerM$mState");
+  ASSERT_TRUE(where) << commands.error().text;
+  EXPECT_FALSE(commands.request(where->addr, 4).has_value());
+  EXPECT_EQ(commands.error().kind, ctl::ErrorKind::unserved);
+  ctl::VariableRequestCommand request{};
+  request.addr = where->addr;
+  request.length = 4;
+  auto reply =
+      commands.send_for_reply(ctl::AM_VARIABLEREQUESTCOMMAND, 0, 0, ctl::to_bytes(request));
+  ASSERT_TRUE(reply) << commands.error().text;
+  EXPECT_EQ(ctl::from_bytes<ctl::VariableRequestResponse>(reply->payload).length, 0u);
 }

@@ -39,7 +39,7 @@ class VariableAccessTest : public WorldTest {
   // thread plays the simulation thread and serves the mailbox.
   static std::vector<uint8_t> read(uint32_t addr, uint32_t length, bool* ok = nullptr) {
     std::vector<uint8_t> out(length, 0xAA);
-    bool result = false;
+    VariableRead result = VariableRead::not_served;
     std::atomic<bool> finished{false};
     std::thread reader([&] {
       result = brelo_read_variable(addr, length, out.data());
@@ -50,7 +50,7 @@ class VariableAccessTest : public WorldTest {
       std::this_thread::yield();
     }
     reader.join();
-    if (ok != nullptr) *ok = result;
+    if (ok != nullptr) *ok = result == VariableRead::read;
     return out;
   }
 };
@@ -91,14 +91,14 @@ TEST_F(VariableAccessTest, UnknownNamesAndMotesDoNotResolve) {
 
 TEST_F(VariableAccessTest, ForgedAddressesReadNothing) {
   uint8_t out[8] = {1, 2, 3, 4, 5, 6, 7, 8};
-  EXPECT_FALSE(brelo_read_variable(0, 8, out));
-  EXPECT_FALSE(brelo_read_variable(0x3FFFFFFF, 8, out));
-  EXPECT_FALSE(brelo_read_variable(0xFFFFFFFF, 8, out));
+  EXPECT_EQ(brelo_read_variable(0, 8, out), VariableRead::no_such_address);
+  EXPECT_EQ(brelo_read_variable(0x3FFFFFFF, 8, out), VariableRead::no_such_address);
+  EXPECT_EQ(brelo_read_variable(0xFFFFFFFF, 8, out), VariableRead::no_such_address);
   EXPECT_EQ(out[0], 1);  // left alone
   // Just past the last mote's copy of the last variable.
   const VariableRow& last = variable_table().back();
   uint32_t end = resolve(VEXNODES - 1, last.name) + last.size;
-  EXPECT_FALSE(brelo_read_variable(end, 1, out));
+  EXPECT_EQ(brelo_read_variable(end, 1, out), VariableRead::no_such_address);
 }
 
 TEST_F(VariableAccessTest, ValuesFollowTheMoteAndStopAtTheVariablesEnd) {
@@ -186,23 +186,27 @@ TEST_F(VariableAccessTest, StreamTablesShowTheirEntriesPointersAndWaitingReads) 
   EXPECT_EQ(sources[4], 6);
 }
 
-TEST_F(VariableAccessTest, UnservedReadAnswersFromTheLastImageWithoutWaiting) {
+// A read nobody serves is reported as such, never answered with zeros or
+// with what an earlier read saw; once the run ends, reads fail at once.
+TEST_F(VariableAccessTest, UnservedReadIsReportedAndNeverAnswered) {
   LedsM::vars_of(7).ledsOn = 3;
   uint32_t addr = resolve(7, "LedsM$ledsOn");
   EXPECT_EQ(read(addr, 1), std::vector<uint8_t>{3});
   LedsM::vars_of(7).ledsOn = 4;
   set_variable_read_wait(std::chrono::milliseconds(1));
-  uint8_t out = 0;
-  // Nobody serves: the last image answers, and the read is queued for renewal.
-  EXPECT_TRUE(brelo_read_variable(addr, 1, &out));
-  EXPECT_EQ(out, 3);
-  variable_access_serve();
-  EXPECT_TRUE(brelo_read_variable(addr, 1, &out));
-  EXPECT_EQ(out, 4);
-  // Never served at all: zeros.
-  out = 9;
-  EXPECT_TRUE(brelo_read_variable(resolve(8, "LedsM$ledsOn"), 1, &out));
-  EXPECT_EQ(out, 0);
-  variable_access_serve();
+  uint8_t out = 9;
+  EXPECT_EQ(brelo_read_variable(addr, 1, &out), VariableRead::not_served);
+  EXPECT_EQ(out, 9);
+  variable_access_serve();  // nothing left waiting for it to write into
+  EXPECT_EQ(out, 9);
+
+  set_variable_read_wait(std::chrono::milliseconds(2000));
+  EXPECT_EQ(read(addr, 1), std::vector<uint8_t>{4});
+  variable_access_close();
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(brelo_read_variable(addr, 1, &out), VariableRead::not_served);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+  variable_access_open();
+  EXPECT_EQ(read(addr, 1), std::vector<uint8_t>{4});
 }
 }  // namespace

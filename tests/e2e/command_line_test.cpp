@@ -90,6 +90,8 @@ std::vector<std::string> documented_help_lines() {
           "  -b=<sec>          motes boot over first <sec> seconds (default 10)",
           "  -ef=<file>        use <file> for eeprom; otherwise anonymous file is used",
           "  -l=<scale>        run sim at <scale> times real time (fp constant)",
+          "                    inf: as fast as possible; control clients are told",
+          "                    at most 4294967.295 (larger rates and inf read so)",
           "  -r=<model>        specifies a radio model (simple is default)",
           "                    options: simple lossy",
           "  -rf=<file>        specifies file for lossy mode (lossy.nss is default)",

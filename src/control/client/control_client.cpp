@@ -360,7 +360,14 @@ std::optional<VariableRequestResponse> CommandClient::request(uint32_t addr, uin
                      "unexpected reply type " + std::to_string(reply->header.msgType));
     return std::nullopt;
   }
-  return from_bytes<VariableRequestResponse>(reply->payload);
+  auto response = from_bytes<VariableRequestResponse>(reply->payload);
+  if (response.length == 0) {
+    connection_.fail(ErrorKind::unserved,
+                     "the simulator could not read the variable now (its simulation thread "
+                     "did not get to the read in time); nothing was read, try again");
+    return std::nullopt;
+  }
+  return response;
 }
 
 }  // namespace ctl

@@ -34,6 +34,7 @@ enum class ErrorKind {
   closed,    // the simulator closed the connection (or was never connected)
   io,        // another socket failure
   protocol,  // a frame that makes no sense
+  unserved,  // the simulator answered a variable read with "not read" (length 0)
 };
 
 struct ClientError {
@@ -162,6 +163,8 @@ class CommandClient {
 
   std::optional<MoteCount> get_mote_count();
   std::optional<VariableResolveResponse> resolve(uint16_t mote, const std::string& name);
+  // A variable's bytes. nullopt (kind unserved) when the simulator could not
+  // read it: its simulation thread did not get to the read in time.
   std::optional<VariableRequestResponse> request(uint32_t addr, uint8_t length);
 
   // Low level, for tests: raw bytes, and the simulator's acknowledgement.

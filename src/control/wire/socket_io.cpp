@@ -18,21 +18,21 @@ int poll_timeout(Deadline deadline) {
 }
 
 // Waits for `events` on fd. ok when they (or a hang-up or error) came.
-IoStatus wait_for(int fd, short events, Deadline deadline, int stop_fd) {
+IoStatus wait_for(int fd, short events, Deadline deadline, int stop_fd, WaitService service) {
   for (;;) {
-    pollfd fds[2] = {{fd, events, 0}, {stop_fd, POLLIN, 0}};
-    nfds_t count = stop_fd >= 0 ? 2 : 1;
-    int ready = ::poll(fds, count, poll_timeout(deadline));
+    pollfd fds[3] = {{fd, events, 0}, {stop_fd, POLLIN, 0}, {service.fd, POLLIN, 0}};
+    int ready = ::poll(fds, 3, poll_timeout(deadline));  // negative descriptors are skipped
     if (ready < 0) {
       if (errno == EINTR) continue;
       return IoStatus::error;
     }
-    if (count == 2 && fds[1].revents != 0) return IoStatus::stopped;
+    if (fds[1].revents != 0) return IoStatus::stopped;
     if (fds[0].revents & POLLNVAL) {
       errno = EBADF;
       return IoStatus::error;
     }
     if (fds[0].revents != 0) return IoStatus::ok;
+    if (fds[2].revents != 0 && service.serve != nullptr) service.serve();
     if (ready == 0 && IoClock::now() >= deadline) return IoStatus::timeout;
   }
 }
@@ -54,7 +54,7 @@ const char* io_status_text(IoStatus status) {
 }
 
 IoStatus read_exact(int fd, std::span<uint8_t> out, Deadline deadline, int stop_fd,
-                    std::size_t* done) {
+                    std::size_t* done, WaitService service) {
   std::size_t got = 0;
   if (done != nullptr) *done = 0;
   while (got < out.size()) {
@@ -69,13 +69,14 @@ IoStatus read_exact(int fd, std::span<uint8_t> out, Deadline deadline, int stop_
     if (errno != EAGAIN && errno != EWOULDBLOCK) {
       return is_closed_error(errno) ? IoStatus::closed : IoStatus::error;
     }
-    IoStatus waited = wait_for(fd, POLLIN, deadline, stop_fd);
+    IoStatus waited = wait_for(fd, POLLIN, deadline, stop_fd, service);
     if (waited != IoStatus::ok) return waited;
   }
   return IoStatus::ok;
 }
 
-IoStatus write_all(int fd, std::span<const uint8_t> data, Deadline deadline, int stop_fd) {
+IoStatus write_all(int fd, std::span<const uint8_t> data, Deadline deadline, int stop_fd,
+                   WaitService service) {
   std::size_t sent = 0;
   while (sent < data.size()) {
     ssize_t n = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -88,14 +89,14 @@ IoStatus write_all(int fd, std::span<const uint8_t> data, Deadline deadline, int
       return is_closed_error(errno) ? IoStatus::closed : IoStatus::error;
     }
     // Nothing went out (a full buffer, or a send of 0 bytes): wait and retry.
-    IoStatus waited = wait_for(fd, POLLOUT, deadline, stop_fd);
+    IoStatus waited = wait_for(fd, POLLOUT, deadline, stop_fd, service);
     if (waited != IoStatus::ok) return waited;
   }
   return IoStatus::ok;
 }
 
 IoStatus wait_readable(int fd, Deadline deadline, int stop_fd) {
-  return wait_for(fd, POLLIN, deadline, stop_fd);
+  return wait_for(fd, POLLIN, deadline, stop_fd, {});
 }
 
 }  // namespace ctl

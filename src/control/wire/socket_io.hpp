@@ -26,12 +26,21 @@ enum class IoStatus {
 
 const char* io_status_text(IoStatus status);
 
+// Work to do whenever `fd` becomes readable during a wait; the wait then goes
+// on toward the same deadline. The simulation thread serves other threads'
+// requests this way while it waits for a client.
+struct WaitService {
+  int fd = -1;
+  void (*serve)() = nullptr;
+};
+
 // Reads exactly out.size() bytes. `done`, when given, counts the bytes read
 // so far, also when the call fails part way.
 IoStatus read_exact(int fd, std::span<uint8_t> out, Deadline deadline, int stop_fd = -1,
-                    std::size_t* done = nullptr);
+                    std::size_t* done = nullptr, WaitService service = {});
 // Writes all of `data`.
-IoStatus write_all(int fd, std::span<const uint8_t> data, Deadline deadline, int stop_fd = -1);
+IoStatus write_all(int fd, std::span<const uint8_t> data, Deadline deadline, int stop_fd = -1,
+                   WaitService service = {});
 // Waits until fd is readable (or closed by the peer).
 IoStatus wait_readable(int fd, Deadline deadline, int stop_fd = -1);
 
