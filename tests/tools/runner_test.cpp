@@ -129,6 +129,61 @@ TEST(Runner, OneSectionRunsOnManyMotesWithinTheChannelsOfMote0) {
   EXPECT_EQ(run_tool({"run", twenty.path(), "--check", "--motes", "5"}).status.code, 0);
 }
 
+// Results are named by the query and stream they came from: two window
+// outputs merged into one stream each keep their own name, and after a stop
+// the next query's readings on the same remote stream are named by their
+// sensor, not by the stopped query's.
+TEST(Runner, EachResultIsNamedByTheOutputItCameFrom) {
+  TempFile file(R"(motes 3
+until 40
+adc 1 light 400
+adc 2 temperature 1000
+query 1 at 2
+on mote 0
+  stream arriving = remote 9 buffer 8
+  serial arriving
+on mote 1
+  stream light = sensor light every 0.5
+  stream w = local
+  stream out = remote 9 to 0
+  window_avg light -> w field 3 epochs 1
+  send w -> out
+on mote 2
+  stream temp = sensor temperature every 0.5
+  stream w = local
+  stream out = remote 9 to 0
+  window_max temp -> w field 3 epochs 1
+  send w -> out
+stop 1 at 32
+query 2 at 33
+on mote 0
+  stream arriving = remote 9
+  serial arriving
+on mote 1
+  stream temp = sensor temperature every 1
+  stream out = remote 9 to 0
+  send temp -> out
+)");
+  RunOutput run = run_json(file.path(), {"--adc", "1 temperature 800"});
+  EXPECT_EQ(run.tool.status.code, 0) << run.tool.err;
+  std::map<std::string, std::set<int>> motes_by_name;
+  for (const Row& r : run.rows) {
+    ASSERT_EQ(r.fields.size(), 1u);
+    const auto& [name, value] = *r.fields.begin();
+    motes_by_name[name].insert(*r.mote);
+    if (name == "avg(light)") {
+      EXPECT_EQ(value, 100);
+    } else if (name == "max(temperature)") {
+      EXPECT_EQ(value, 250);
+    } else if (name == "temperature") {
+      EXPECT_EQ(value, 200);
+      EXPECT_GT(r.time, 33.0);
+    }
+  }
+  EXPECT_EQ(motes_by_name, (std::map<std::string, std::set<int>>{
+                               {"avg(light)", {1}}, {"max(temperature)", {2}}, {"temperature", {1}}}));
+}
+
 TEST(Runner, TableByDefaultAndCsvOnRequest) {
   control_test::ToolResult table =
       run_tool({"run", example("projection"), "--rate", "1000", "--until", "5"});
