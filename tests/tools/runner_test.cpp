@@ -5,8 +5,11 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <filesystem>
 #include <fstream>
 #include <map>
+#include <regex>
+#include <sstream>
 #include <set>
 #include <unistd.h>
 
@@ -189,12 +192,60 @@ TEST(Runner, TableByDefaultAndCsvOnRequest) {
       run_tool({"run", example("projection"), "--rate", "1000", "--until", "5"});
   EXPECT_TRUE(table.out.starts_with("    time  mote  timestamp  epoch  fields\n")) << table.out;
   EXPECT_NE(table.out.find("temperature=150\n"), std::string::npos);
-  // No progress when not a terminal; the run ends with the delivery table.
-  EXPECT_EQ(without_delivery_table(table.err), "");
+  // No progress when not a terminal.
+  EXPECT_EQ(complaints_in(table.err), "");
   control_test::ToolResult csv =
       run_tool({"run", example("projection"), "--csv", "--rate", "1000", "--until", "5"});
   EXPECT_TRUE(csv.out.starts_with("time,mote,timestamp,epoch,temperature\n")) << csv.out;
   EXPECT_NE(csv.out.find(",,150\n"), std::string::npos) << csv.out;
+}
+
+std::string file_text(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// --port places the simulation a run starts, and standard error says where;
+// --out leaves the results, the query file, the command line and the
+// delivery summary behind.
+TEST(Runner, OutKeepsTheRunAndPortPlacesItsSimulation) {
+  char folder[] = "/tmp/brelo-out-XXXXXX";
+  ASSERT_NE(::mkdtemp(folder), nullptr);
+  const std::string out = std::string(folder) + "/run";
+  const uint16_t port = control_test::free_port_pair();
+  control_test::ToolResult r = run_tool({"--port", std::to_string(port), "run", example("collection"),
+                                         "--csv", "--until", "6", "--out", out});
+  EXPECT_EQ(r.status.code, 0) << r.err;
+  EXPECT_NE(r.err.find("brelo runs on ports " + std::to_string(port) + " (commands) and " +
+                       std::to_string(port + 1) + " (events)"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(file_text(out + "/results.csv"), r.out);
+  EXPECT_EQ(file_text(out + "/collection.query"), file_text(example("collection")));
+  const std::string run = file_text(out + "/run.txt");
+  EXPECT_TRUE(std::regex_search(run, std::regex("^brelo: DBG= \\S*/brelo -gui -nodbgout -port=" +
+                                                std::to_string(port) + " -seed=1 .*-t=6 4\n")))
+      << run;
+  EXPECT_NE(run.find("\nseed: 1\n"), std::string::npos) << run;
+  EXPECT_TRUE(std::regex_search(run, std::regex("\ncommit: ([0-9a-f]{40}|unknown)\n"))) << run;
+  // Every reading of 1 s periods from the start at 2 s: 3 per mote by 6 s.
+  EXPECT_EQ(file_text(out + "/delivery.csv"),
+            "mote,expected,received,ratio\n1,3,3,1.0000\n2,3,3,1.0000\n3,3,3,1.0000\n");
+
+  // Ports in use are refused, not shared with the simulation already there.
+  Brelo other({"-b=0", "1"}, "");
+  ASSERT_TRUE(other.wait_until_listening());
+  const uint16_t taken = other.command_port();
+  r = run_tool({"--port", std::to_string(taken), "run", example("collection"), "--until", "3"});
+  EXPECT_EQ(r.status.code, 3);
+  EXPECT_NE(r.err.find("port " + std::to_string(taken) + " or " + std::to_string(taken + 1) +
+                       " is in use"),
+            std::string::npos)
+      << r.err;
+  EXPECT_TRUE(other.interrupt_and_wait().exited);
+  std::filesystem::remove_all(folder);
 }
 
 TEST(Runner, AttachesToARunningSimulationAndLeavesItRunning) {

@@ -20,15 +20,18 @@ using Clock = std::chrono::steady_clock;
 
 std::vector<std::string> brelo_arguments(const SimulationSettings& s, uint16_t port) {
   // Thousandths are what brelo keeps of a rate; "%g" would round a large
-  // one up past the largest it can report.
-  char rate[32];
-  std::snprintf(rate, sizeof rate, "%.3f", s.rate);
+  // one up past the largest it can report. Trailing zeros go ("20", "0.5").
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f", s.rate);
+  std::string rate = text;
+  rate.erase(rate.find_last_not_of('0') + 1);
+  if (rate.back() == '.') rate.pop_back();
   std::vector<std::string> args = {"-gui",
                                    "-nodbgout",
                                    "-port=" + std::to_string(port),
                                    "-seed=" + std::to_string(s.seed),
                                    "-b=" + std::to_string(s.boot_window),
-                                   std::string("-l=") + rate,
+                                   "-l=" + rate,
                                    "-t=" + std::to_string(s.until)};
   if (s.fast) args.push_back("-fast");
   if (s.random_adc) args.push_back("-a=random");

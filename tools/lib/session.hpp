@@ -36,6 +36,10 @@ constexpr int64_t FORWARD_TIMEOUT = TICKS_PER_SECOND;
 // OPEN does not meet mote 0's next forward on the air.
 constexpr int64_t START_GAP = TICKS_PER_SECOND / 100;
 
+// A rate for "as fast as it goes": no run comes near a million times real
+// time, and its thousandths fit the field brelo reports rates in.
+constexpr double UNLIMITED_RATE = 1000000;
+
 // How to start a simulation of our own.
 struct SimulationSettings {
   std::string program;       // empty: the brelo beside this program
