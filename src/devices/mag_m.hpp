@@ -6,10 +6,14 @@
 #include <cstdint>
 
 #include "kernel/vex_types.hpp"
+#include "protocol/sensors.hpp"
 
 namespace MagM {
 constexpr uint8_t PORT_MAGX = 120;
 constexpr uint8_t PORT_MAGY = 121;
+// Host tools set these ports for `magx` and `magy`.
+static_assert(protocol::sensor_by_id(protocol::MAGNETISMX)->value_port == PORT_MAGX);
+static_assert(protocol::sensor_by_id(protocol::MAGNETISMY)->value_port == PORT_MAGY);
 
 result_t StdControl_init();
 result_t StdControl_start();

@@ -24,18 +24,22 @@ constexpr uint8_t SENSOR_RECORD_SIZE = 8;
 struct SensorInfo {
   uint8_t id;
   const char* name;
-  uint8_t adc_port;
+  uint8_t adc_port;    // the converter port the sensor component binds
+  // The port of the ADC value table its readings come from, the one a
+  // client sets: the converter port, except for the magnetometer, which
+  // reads table ports 120 and 121 directly and never converts.
+  uint8_t value_port;
 };
 
 // By id, 1 to 7.
 inline constexpr std::array<SensorInfo, NUM_SENSORS> sensors = {{
-    {LIGHT, "light", 1},
-    {TEMPERATURE, "temperature", 2},
-    {VOICE, "voice", 3},
-    {MAGNETISMX, "magx", 6},
-    {MAGNETISMY, "magy", 8},
-    {ACCELERATIONX, "accelx", 4},
-    {ACCELERATIONY, "accely", 5},
+    {LIGHT, "light", 1, 1},
+    {TEMPERATURE, "temperature", 2, 2},
+    {VOICE, "voice", 3, 3},
+    {MAGNETISMX, "magx", 6, 120},
+    {MAGNETISMY, "magy", 8, 121},
+    {ACCELERATIONX, "accelx", 4, 4},
+    {ACCELERATIONY, "accely", 5, 5},
 }};
 
 // The sensor with id `id`; null for 0 and ids past 7.

@@ -187,6 +187,30 @@ on mote 1
                                {"avg(light)", {1}}, {"max(temperature)", {2}}, {"temperature", {1}}}));
 }
 
+// The magnetometer reads its own ports of the ADC value table (120 and
+// 121), not a converter port: its settings must go there.
+TEST(Runner, TheMagnetometerReadsWhatItsAdcSettingsSay) {
+  TempFile file(R"(motes 1
+until 6
+adc 0 magx 400
+adc 0 magy 200
+query 1 at 2
+on mote 0
+  stream x = sensor magx every 1
+  stream y = sensor magy on_demand
+  stream both = local
+  sync_join x y -> both
+  serial both
+)");
+  RunOutput run = run_json(file.path());
+  EXPECT_EQ(run.tool.status.code, 0) << run.tool.err;
+  ASSERT_GE(run.rows.size(), 2u);
+  for (const Row& r : run.rows) {
+    EXPECT_EQ(r.fields.at("magx"), 100);
+    EXPECT_EQ(r.fields.at("magy"), 50);
+  }
+}
+
 TEST(Runner, TableByDefaultAndCsvOnRequest) {
   control_test::ToolResult table =
       run_tool({"run", example("projection"), "--rate", "1000", "--until", "5"});

@@ -536,7 +536,7 @@ std::optional<uint8_t> sensor_id(std::string_view name) {
   return std::nullopt;
 }
 std::optional<uint8_t> sensor_adc_port(std::string_view name) {
-  if (const protocol::SensorInfo* s = protocol::sensor_by_name(name)) return s->adc_port;
+  if (const protocol::SensorInfo* s = protocol::sensor_by_name(name)) return s->value_port;
   return std::nullopt;
 }
 const char* sensor_name(uint8_t id) {

@@ -190,7 +190,8 @@ std::vector<Diagnostic> parse_adc_option(std::string_view text, const std::strin
 std::vector<Diagnostic> parse_link_option(std::string_view text, const std::string& origin,
                                           QueryFile& file);
 
-// Sensor ids and ADC ports by name ("light", "temperature", ...).
+// Sensor ids, and the ADC value-table ports their readings come from, by
+// name ("light", "temperature", ...).
 std::optional<uint8_t> sensor_id(std::string_view name);
 std::optional<uint8_t> sensor_adc_port(std::string_view name);
 // The short name of a sensor id ("light"); "sensor" for an unknown id.
