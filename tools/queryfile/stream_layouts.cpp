@@ -115,15 +115,6 @@ bool add_shape(Shapes& shapes, const Layout& layout, const std::set<uint16_t>& m
   return true;
 }
 
-// Whether two queries run at the same time for a while, by their planned
-// times: a remote stream of one then also carries what senders of the other
-// write under the same number.
-bool overlap(const QueryDecl& a, const QueryDecl& b) {
-  if (&a == &b) return true;
-  const double never = std::numeric_limits<double>::infinity();
-  return a.at < b.stop_at.value_or(never) && b.at < a.stop_at.value_or(never);
-}
-
 class Shaper {
  public:
   explicit Shaper(const QueryFile& file) : file_(file) {}
@@ -173,7 +164,7 @@ class Shaper {
   bool receive(const QueryDecl& q, uint16_t mote, const StreamDecl& in) {
     bool changed = false;
     for (const QueryDecl& other : file_.queries) {
-      if (!overlap(q, other)) continue;
+      if (!run_together(q, other)) continue;
       for (const MotePart& p : other.motes) {
         for (const StreamDecl& s : p.streams) {
           if (s.kind != StreamKind::remote_out || s.remote_name != in.remote_name || s.to != mote) {
@@ -224,6 +215,12 @@ class Shaper {
   std::vector<Diagnostic> errors_;
 };
 }  // namespace
+
+bool run_together(const QueryDecl& a, const QueryDecl& b) {
+  if (&a == &b) return true;
+  const double never = std::numeric_limits<double>::infinity();
+  return a.at < b.stop_at.value_or(never) && b.at < a.stop_at.value_or(never);
+}
 
 Layout common_layout(const std::vector<const Layout*>& layouts) {
   if (layouts.empty()) return {};

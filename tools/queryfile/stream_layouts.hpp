@@ -31,6 +31,11 @@ struct RecordShape {
   std::set<uint16_t> motes;
 };
 
+// Whether two queries run at the same time for a while, by their planned
+// times: a remote stream of one then also carries what senders of the other
+// write under the same number.
+bool run_together(const QueryDecl& a, const QueryDecl& b);
+
 // The names that fit every layout given: a name all of them agree on stays,
 // any other field gets a neutral name ("field3"). Empty for no layouts.
 Layout common_layout(const std::vector<const Layout*>& layouts);
