@@ -124,10 +124,10 @@ Verb run_verb() {
   return {.name = "run",
           .summary = "run the queries of a query file and print their results",
           .usage =
-              "usage: brelo-ctl [--port PORT] run FILE [--csv | --json] [--until S] [--motes N]\n"
-              "                     [--seed N] [--adc SETTINGS] [--link SETTINGS]\n"
-              "                     [--topology FILE] [--rate F | --rate max] [--fast]\n"
-              "                     [--out DIR] [--check] [--attach] [--brelo PATH]\n"
+              "usage: brelo-ctl run FILE [--csv | --json] [--until S] [--motes N] [--seed N]\n"
+              "                     [--adc SETTINGS] [--link SETTINGS]\n"
+              "                     [--topology FILE | --lossy FILE] [--rate F | --rate max]\n"
+              "                     [--fast] [--out DIR] [--check] [--attach] [--brelo PATH]\n"
               "Reads and checks a query file (see docs/queries.md; nothing is sent when it\n"
               "has mistakes), starts a simulation of the file's network, installs and\n"
               "starts the queries at their virtual times and prints each result that\n"
