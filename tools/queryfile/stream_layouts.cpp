@@ -172,8 +172,7 @@ class Shaper {
           }
           const Shapes* sent = shapes(other.id, p.mote, s.name);
           if (sent == nullptr) continue;
-          const Shapes copy = *sent;
-          for (const RecordShape& shape : copy) {
+          for (const RecordShape& shape : *sent) {
             changed |= add_shape(known_[{q.id, mote, in.name}], shape.layout, shape.motes);
           }
         }
