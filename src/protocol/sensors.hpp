@@ -38,8 +38,11 @@ constexpr uint8_t MAGY_TABLE_PORT = 121;
 struct SensorInfo {
   uint8_t id;
   const char* name;
-  uint8_t adc_port;    // the converter port it asks for (logical port)
-  uint8_t value_port;  // the value table's entry its readings come from
+  uint8_t adc_port;    // the converter port the sensor component binds
+  // The port of the ADC value table its readings come from, the one a
+  // client sets: the converter port, except for the magnetometer, which
+  // reads table ports 120 and 121 directly and never converts.
+  uint8_t value_port;
 };
 
 // By id, 1 to 7.

@@ -56,5 +56,38 @@ on mote 3
   EXPECT_EQ(expected_records(relayed, TICKS_PER_SECOND, TICKS_PER_SECOND), 0);
 }
 
+// A query stopped before the next one starts on the same remote stream
+// number: each source reaches only its own query's reading end, so both
+// counts are known.
+TEST(DeliverySources, QueriesThatNeverRunTogetherDoNotShareAStream) {
+  ParseResult parsed = parse(R"(motes 2
+query 1 at 2
+on mote 0
+  stream in = remote 9
+  serial in
+on mote 1
+  stream light = sensor light every 1
+  stream out = remote 9 to 0
+  send light -> out
+stop 1 at 6
+query 2 at 8
+on mote 0
+  stream in = remote 9
+  serial in
+on mote 1
+  stream temp = sensor temperature every 1
+  stream out = remote 9 to 0
+  send temp -> out
+)",
+                             "d.query");
+  ASSERT_TRUE(parsed.errors.empty());
+  CompileResult compiled = compile(parsed.file);
+  ASSERT_TRUE(compiled.errors.empty()) << compiled.errors.front().text;
+  std::vector<Source> sources = delivery_sources(parsed.file, compiled.plan);
+  ASSERT_EQ(sources.size(), 2u);
+  EXPECT_TRUE(sources[0].countable);
+  EXPECT_TRUE(sources[1].countable);
+}
+
 }  // namespace
 }  // namespace query_file

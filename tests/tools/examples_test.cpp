@@ -17,7 +17,7 @@ RunOutput run_example(const std::string& name) {
   EXPECT_TRUE(run.tool.status.exited && run.tool.status.code == 0)
       << name << ": status " << run.tool.status.code << "\n" << run.tool.err;
   EXPECT_TRUE(run.all_lines_read) << run.tool.out;
-  EXPECT_EQ(without_delivery_table(run.tool.err), "");
+  EXPECT_EQ(complaints_in(run.tool.err), "");
   return run;
 }
 

@@ -3,9 +3,11 @@
 // for every query a network could not run as written.
 
 #include "queryfile/query_compile.hpp"
+#include "queryfile/result_names.hpp"
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -377,9 +379,58 @@ on mote 0
   ASSERT_EQ(r.plan.results.size(), 1u);
   EXPECT_EQ(r.plan.results[0].layout, (Layout{"light", "accelx"}));
   EXPECT_EQ(r.plan.motes, 2);
-  const Layout* at = layout_at(r.plan, 5 * TICKS_PER_SECOND);
-  ASSERT_NE(at, nullptr);
-  EXPECT_EQ(layout_at(r.plan, 0), nullptr);
+}
+
+// Two kinds of record on one stream to mote 0: each result is named by the
+// mote it carries, and where that cannot tell them apart (both from mote 1)
+// the field they disagree on gets a neutral name.
+TEST(QueryCompiling, ResultsOfSeveralKindsAreToldApartByTheirMote) {
+  const std::string query = R"(query 1
+on mote 1
+  stream l = sensor light every 1
+  stream w = local
+  stream up = remote 9 to 0
+  window_avg l -> w field 3 epochs 1
+  send w -> up
+on mote SECOND
+  stream t = sensor temperature every 1
+  stream w = local
+  stream up = remote 9 to 0
+  window_max t -> w field 3 epochs 1
+  send w -> up
+on mote 0
+  stream down = remote 9
+  serial down
+)";
+  auto names = [](const Plan& plan, uint8_t mote) {
+    std::array<uint8_t, 20> data{};
+    data[1] = mote;
+    return result_names(plan, {}, data, 5 * TICKS_PER_SECOND);
+  };
+  std::string apart = query;
+  apart.replace(apart.find("SECOND"), 6, "2");
+  CompileResult r = compile_text(apart);
+  ASSERT_TRUE(r.errors.empty()) << format(r.errors[0]);
+  EXPECT_EQ(names(r.plan, 1), (Layout{"mote", "timestamp", "epoch", "avg(light)"}));
+  EXPECT_EQ(names(r.plan, 2), (Layout{"mote", "timestamp", "epoch", "max(temperature)"}));
+  // Before the query starts nothing runs, and mote 0 sends neither kind:
+  // the names say only what both kinds agree on.
+  std::array<uint8_t, 20> early{};
+  EXPECT_EQ(result_names(r.plan, {}, early, 0), (Layout{"mote", "timestamp", "epoch", "field3"}));
+
+  CompileResult same_mote = compile_text(R"(query 1
+on mote 1
+  stream l = sensor light every 1
+  stream t = sensor temperature every 1
+  stream up = remote 9 to 0
+  window_avg l -> up field 3 epochs 1
+  window_max t -> up field 3 epochs 1
+on mote 0
+  stream down = remote 9
+  serial down
+)");
+  ASSERT_TRUE(same_mote.errors.empty()) << format(same_mote.errors[0]);
+  EXPECT_EQ(names(same_mote.plan, 1), (Layout{"mote", "timestamp", "epoch", "field3"}));
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "ctl/delivery_report.hpp"
+#include "ctl/run_record.hpp"
 #include "ctl/verbs.hpp"
 #include "lib/session.hpp"
 #include "protocol/operator_messages.hpp"
@@ -202,20 +203,28 @@ class Runner {
       return EXIT_DONE;
     }
     const int64_t until = origin + static_cast<int64_t>(plan.until * TICKS_PER_SECOND);
+    if (request_.out_dir && !open_record(plan)) return EXIT_USAGE;
 
     InterruptGuard guard;
     int status = EXIT_DONE;
     if (!request_.attach) {
       brelo_host::SimulationSettings settings = brelo_host::settings_for(plan);
       settings.rate = request_.rate;
+      settings.fast = request_.fast;
       settings.program = request_.brelo;
       settings.event_mask = ctl::AM_UARTMSGSENTEVENT;  // results only
+      if (request_.port_given) settings.command_port = request_.command_port;
       if (!session_.start(settings)) {
         status = failure();
         // One that never opened its ports is simply killed.
         if (!session_.started()) return status;
+      } else {
+        err_ << program << ": brelo runs on ports " << session_.command_port() << " (commands) and "
+             << session_.command_port() + 1 << " (events); watch it with: brelo-ctl --port "
+             << session_.command_port() << " watch\n";
       }
     }
+    if (record_ && !record_run(plan)) return failure_to_record();
     Progress progress(err_, request_.progress, until);
     if (status == EXIT_DONE && (!session_.apply(plan) || !session_.pump(until, handlers(progress)))) {
       status = failure();
@@ -233,6 +242,7 @@ class Runner {
     h.result = [this, &progress](const Result& result) {
       progress.clear();
       sink_->write(result);
+      if (record_) record_->results().write(result);
       ++results_;
       delivered_.add(result);
       last_seen_ = std::max(last_seen_, result.time);
@@ -249,9 +259,39 @@ class Runner {
   void report_delivery(const QueryFile& file, const Plan& plan, int64_t end) {
     std::vector<Delivery> summary = delivered_.summary(delivery_sources(file, plan), plan,
                                                        session_.message_times(), end);
+    std::string why;
+    if (record_ && !record_->write_delivery(summary, why)) err_ << program << ": " << why << "\n";
     if (summary.empty()) return;
     print_delivery_table(summary, err_);
     if (request_.format == brelo_host::ResultFormat::json) out_ << delivery_json(summary) << "\n";
+  }
+
+  // The folder of --out, with the files that are known before the run.
+  bool open_record(const Plan& plan) {
+    std::string why;
+    record_ = RunRecord::create(*request_.out_dir, why);
+    if (record_ && record_->keep_copy(request_.file, why) &&
+        (plan.topology.empty() || record_->keep_copy(plan.topology, why))) {
+      return true;
+    }
+    err_ << program << ": --out: " << why << "\n";
+    return false;
+  }
+
+  bool record_run(const Plan& plan) {
+    RunRecord::Facts facts;
+    facts.command_port = session_.command_port();
+    if (!request_.attach) {
+      facts.brelo_command = session_.command_line();
+      facts.seed = plan.seed;
+    }
+    return record_->write_run(facts, record_error_);
+  }
+
+  int failure_to_record() {
+    err_ << program << ": --out: " << record_error_ << "\n";
+    session_.end();
+    return EXIT_USAGE;
   }
 
   // Reports what went wrong in the session; the exit status.
@@ -275,6 +315,8 @@ class Runner {
   std::ostream& err_;
   brelo_host::Session session_;
   std::unique_ptr<brelo_host::ResultSink> sink_;
+  std::unique_ptr<RunRecord> record_;  // with --out
+  std::string record_error_;
   int64_t results_ = 0;
   DeliveryCount delivered_;
   int64_t last_seen_ = 0;  // the latest virtual time the run was seen at

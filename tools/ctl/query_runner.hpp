@@ -6,7 +6,7 @@
 // ADC values and link probabilities, hands the operator messages to mote 0's
 // serial port, paced by mote 0's radio, and prints every result mote 0 sends
 // to the host, until the time limit or Ctrl-C. A simulation it started ends
-// with it.
+// with it; its ports are said on standard error, so that it can be watched.
 
 #include <chrono>
 #include <cstdint>
@@ -31,7 +31,10 @@ struct RunRequest {
   bool check_only = false;  // read, check and list the messages; run nothing
   bool attach = false;      // to the simulation on `command_port`
   uint16_t command_port = 0;
+  bool port_given = false;  // a simulation we start listens on `command_port`
   double rate = 20;         // real-time factor of a simulation we start
+  bool fast = false;        // start it with -fast
+  std::optional<std::string> out_dir;  // write the run's record there (run_record.hpp)
   std::string brelo;        // the program to start; empty: beside brelo-ctl
   std::chrono::milliseconds timeout{5000};
   bool progress = false;    // show progress on `err`

@@ -50,6 +50,7 @@ struct Option {
 // The arguments of one verb: positional words and --options.
 struct Invocation {
   uint16_t command_port = ctl::COMMAND_PORT;
+  bool port_given = false;  // --port was on the command line
   std::chrono::milliseconds timeout{5000};
   std::vector<std::string> words;
   std::map<std::string, std::string> options;  // "--json" -> "" for flags

@@ -100,6 +100,7 @@ void read_command_line(const std::vector<std::string>& args, Invocation& call, b
       help = true;
     } else if (name == port_option.name) {
       call.command_port = static_cast<uint16_t>(read_integer(port_option, take_value()));
+      call.port_given = true;
     } else if (name == timeout_option.name) {
       double seconds = read_number(timeout_option, take_value());
       call.timeout = milliseconds(static_cast<int64_t>(std::ceil(seconds * 1000)));

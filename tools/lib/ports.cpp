@@ -24,12 +24,16 @@ bool port_is_free(uint16_t port) {
 }
 }  // namespace
 
+bool port_pair_is_free(uint16_t port) {
+  return port < 65535 && port_is_free(port) && port_is_free(static_cast<uint16_t>(port + 1));
+}
+
 uint16_t free_port_pair() {
   std::mt19937 random(std::random_device{}() ^ static_cast<unsigned>(::getpid()));
   std::uniform_int_distribution<int> pick(20000 / 2, 32000 / 2);
   for (;;) {
     auto port = static_cast<uint16_t>(pick(random) * 2);
-    if (port_is_free(port) && port_is_free(static_cast<uint16_t>(port + 1))) return port;
+    if (port_pair_is_free(port)) return port;
   }
 }
 

@@ -11,4 +11,7 @@ namespace brelo_host {
 // outgoing connections, so a client's own socket never takes one of them.
 uint16_t free_port_pair();
 
+// Whether nothing listens on `port` nor on `port` + 1 just now.
+bool port_pair_is_free(uint16_t port);
+
 }  // namespace brelo_host

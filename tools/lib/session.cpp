@@ -11,6 +11,7 @@
 #include "lib/ports.hpp"
 #include "protocol/limits.hpp"
 #include "protocol/operator_messages.hpp"
+#include "queryfile/result_names.hpp"
 
 namespace brelo_host {
 namespace {
@@ -18,15 +19,21 @@ using std::chrono::milliseconds;
 using Clock = std::chrono::steady_clock;
 
 std::vector<std::string> brelo_arguments(const SimulationSettings& s, uint16_t port) {
-  char rate[32];
-  std::snprintf(rate, sizeof rate, "%g", s.rate);
+  // Thousandths are what brelo keeps of a rate; "%g" would round a large
+  // one up past the largest it can report. Trailing zeros go ("20", "0.5").
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f", s.rate);
+  std::string rate = text;
+  rate.erase(rate.find_last_not_of('0') + 1);
+  if (rate.back() == '.') rate.pop_back();
   std::vector<std::string> args = {"-gui",
                                    "-nodbgout",
                                    "-port=" + std::to_string(port),
                                    "-seed=" + std::to_string(s.seed),
                                    "-b=" + std::to_string(s.boot_window),
-                                   std::string("-l=") + rate,
+                                   "-l=" + rate,
                                    "-t=" + std::to_string(s.until)};
+  if (s.fast) args.push_back("-fast");
   if (s.random_adc) args.push_back("-a=random");
   if (!s.lossy_file.empty()) {
     args.push_back("-rf=" + s.lossy_file);
@@ -64,7 +71,15 @@ bool Session::fail(SessionError::Kind kind, std::string text) {
 }
 
 bool Session::start(const SimulationSettings& settings) {
-  uint16_t port = free_port_pair();
+  uint16_t port = settings.command_port;
+  if (port == 0) {
+    port = free_port_pair();
+  } else if (!port_pair_is_free(port)) {
+    // Another simulation there would answer in place of ours.
+    return fail(SessionError::Kind::start_failed,
+                "port " + std::to_string(port) + " or " + std::to_string(port + 1) +
+                    " is in use (another simulation?); choose other ports with --port");
+  }
   Launch launch;
   launch.program = settings.program.empty() ? brelo_beside_this_program() : settings.program;
   launch.argv = {launch.program};
@@ -75,6 +90,7 @@ bool Session::start(const SimulationSettings& settings) {
   // Ctrl-C reaches only us; we then end it in order. It ends with us.
   launch.own_process_group = true;
   launch.end_with_parent = true;
+  command_line_ = launch.argv;
   std::string why;
   if (!process_.start(launch, &why)) return fail(SessionError::Kind::start_failed, why);
   // Its ports open once it has set up; until then connections are refused.
@@ -234,8 +250,10 @@ void Session::deliver(const ctl::Event& event, int64_t until, const PumpHandlers
   if (uart == nullptr || event.header.moteID != 0 || uart->message.type != AM_MSGUART) return;
   if (event.header.time > until || !handlers.result) return;
   std::span<const uint8_t> data(reinterpret_cast<const uint8_t*>(uart->message.data), 20);
-  handlers.result(query_file::decode_result(data, query_file::layout_at(plan_, event.header.time),
-                                            event.header.time));
+  const query_file::Layout names =
+      query_file::result_names(plan_, message_times_, data, event.header.time);
+  handlers.result(
+      query_file::decode_result(data, names.empty() ? nullptr : &names, event.header.time));
 }
 
 bool Session::pump(int64_t until, const PumpHandlers& handlers) {

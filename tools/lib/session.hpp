@@ -36,6 +36,10 @@ constexpr int64_t FORWARD_TIMEOUT = TICKS_PER_SECOND;
 // OPEN does not meet mote 0's next forward on the air.
 constexpr int64_t START_GAP = TICKS_PER_SECOND / 100;
 
+// A rate for "as fast as it goes": no run comes near a million times real
+// time, and its thousandths fit the field brelo reports rates in.
+constexpr double UNLIMITED_RATE = 1000000;
+
 // How to start a simulation of our own.
 struct SimulationSettings {
   std::string program;       // empty: the brelo beside this program
@@ -43,6 +47,8 @@ struct SimulationSettings {
   uint32_t seed = 1;
   int boot_window = 1;       // virtual seconds over which the motes boot
   double rate = 20;          // at most this many times faster than real time
+  bool fast = false;         // brelo's -fast
+  uint16_t command_port = 0;  // its command port (events on the next); 0: a free pair
   int64_t until = 30;        // whole virtual seconds, then it ends
   bool random_adc = false;
   bool lossy_radio = false;  // link probabilities count only under it
@@ -130,6 +136,8 @@ class Session {
   // True from a successful start() until end().
   bool started() const { return started_; }
   uint16_t command_port() const { return port_; }
+  // The program and arguments of the simulation start() started.
+  const std::vector<std::string>& command_line() const { return command_line_; }
   // For commands the session does not offer itself.
   ctl::CommandClient& commands() { return commands_; }
 
@@ -150,6 +158,7 @@ class Session {
   bool started_ = false;
   bool watching_ = false;
   uint16_t port_ = 0;
+  std::vector<std::string> command_line_;
   query_file::Plan plan_;
   int64_t now_ = 0;
   int64_t events_seen_ = 0;

@@ -49,8 +49,10 @@ class Paths {
       }
     }
     if (from.stream->kind == StreamKind::remote_out) {
-      // On to every reading end of that remote stream at its mote.
+      // On to every reading end of that remote stream at its mote, in the
+      // queries that run while this one does.
       for (const QueryDecl& q : file_.queries) {
+        if (!run_together(*from.query, q)) continue;
         for (const MotePart& p : q.motes) {
           if (p.mote != from.stream->to) continue;
           for (const StreamDecl& s : p.streams) {

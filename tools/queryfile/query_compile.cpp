@@ -102,6 +102,10 @@ class Compiler {
                      [](const TimedMessage& a, const TimedMessage& b) { return a.time < b.time; });
     std::stable_sort(result_.plan.results.begin(), result_.plan.results.end(),
                      [](const ResultLayout& a, const ResultLayout& b) { return a.from < b.from; });
+    for (ResultLayout& r : result_.plan.results) {
+      r.start_message = message_index(0, r.query, protocol::CODE_START_QUERY);
+      r.stop_message = message_index(0, r.query, protocol::CODE_STOP_QUERY);
+    }
     std::stable_sort(result_.errors.begin(), result_.errors.end(),
                      [](const Diagnostic& a, const Diagnostic& b) { return a.line < b.line; });
     fold_per_mote(result_.errors, section_lines_);
@@ -110,6 +114,18 @@ class Compiler {
   }
 
  private:
+  // The first message of `code` for `query` on `mote`; -1 when there is none.
+  int message_index(uint16_t mote, uint8_t query, uint8_t code) const {
+    const std::vector<TimedMessage>& messages = result_.plan.messages;
+    for (std::size_t i = 0; i < messages.size(); ++i) {
+      const TimedMessage& m = messages[i];
+      if (m.to == mote && m.message.query_id == query && m.message.msg_type == code) {
+        return static_cast<int>(i);
+      }
+    }
+    return -1;
+  }
+
   void error(int line, std::string text) {
     result_.errors.push_back({file_.name, line, std::move(text)});
   }
@@ -717,14 +733,6 @@ CompileResult compile(const QueryFile& file, int64_t origin, const Connectivity*
   result.warnings.insert(result.warnings.begin(), collected.warnings.begin(), collected.warnings.end());
   check_topology(file, result);
   return result;
-}
-
-const Layout* layout_at(const Plan& plan, int64_t time) {
-  const Layout* layout = nullptr;
-  for (const ResultLayout& r : plan.results) {
-    if (r.from <= time) layout = &r.layout;
-  }
-  return layout;
 }
 
 }  // namespace query_file

@@ -121,7 +121,4 @@ CompileResult compile(const QueryFile& file, int64_t origin = 0,
 // the `link` statements in one radio cell.
 Connectivity collect_links(const QueryFile& file);
 
-// The layout in effect for a result that arrives at `time`.
-const Layout* layout_at(const Plan& plan, int64_t time);
-
 }  // namespace query_file

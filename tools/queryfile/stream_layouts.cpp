@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <map>
 #include <optional>
 #include <tuple>
@@ -90,72 +91,169 @@ std::optional<Layout> output_layout(const OperatorDecl& o, const std::vector<con
 }
 
 
-// The layout of a remote stream's sending end, once one is known.
-std::optional<Layout> sender_layout(const QueryFile& file, const std::map<StreamKey, Layout>& known,
-                                  uint8_t name, uint16_t to) {
-  for (const QueryDecl& q : file.queries) {
-    for (const MotePart& p : q.motes) {
-      for (const StreamDecl& s : p.streams) {
-        if (s.kind != StreamKind::remote_out || s.remote_name != name || s.to != to) continue;
-        auto found = known.find({q.id, p.mote, s.name});
-        if (found != known.end()) return found->second;
+// A stream holds at most this many kinds of record. A cycle of streams that
+// renames a field on every turn would otherwise grow them without end; past
+// it the stream gets one kind that names nothing, so its results get
+// neutral names.
+constexpr std::size_t MAX_SHAPES = 8;
+
+using Shapes = std::vector<RecordShape>;
+
+// Adds a kind of record to a stream's; true when that changed them.
+bool add_shape(Shapes& shapes, const Layout& layout, const std::set<uint16_t>& motes) {
+  for (RecordShape& s : shapes) {
+    if (s.layout != layout) continue;
+    const std::size_t before = s.motes.size();
+    s.motes.insert(motes.begin(), motes.end());
+    return s.motes.size() != before;
+  }
+  if (shapes.size() >= MAX_SHAPES) {
+    if (layout.empty()) return false;
+    return add_shape(shapes, Layout{}, {});
+  }
+  shapes.push_back({layout, motes});
+  return true;
+}
+
+class Shaper {
+ public:
+  explicit Shaper(const QueryFile& file) : file_(file) {}
+
+  // Follows sensors through operators and remote streams until nothing changes.
+  void run() {
+    for (const QueryDecl& q : file_.queries) {
+      for (const MotePart& p : q.motes) {
+        for (const StreamDecl& s : p.streams) {
+          if (s.kind == StreamKind::sensor) {
+            add_shape(known_[{q.id, p.mote, s.name}],
+                      {"mote", "timestamp", "epoch", sensor_name(s.sensor)}, {p.mote});
+          }
+        }
+      }
+    }
+    for (bool changed = true; changed;) {
+      changed = false;
+      for (const QueryDecl& q : file_.queries) {
+        for (const MotePart& p : q.motes) {
+          for (const StreamDecl& s : p.streams) {
+            if (s.kind == StreamKind::remote_in) changed |= receive(q, p.mote, s);
+          }
+          for (const OperatorDecl& o : p.operators) changed |= apply(q, p.mote, o);
+        }
       }
     }
   }
-  return std::nullopt;
-}
+
+  const Shapes* shapes(uint8_t query, uint16_t mote, const std::string& stream) const {
+    auto found = known_.find({query, mote, stream});
+    return found == known_.end() ? nullptr : &found->second;
+  }
+
+  // Each mistake once, though the same operator is worked out many times.
+  std::vector<Diagnostic> errors() const {
+    std::vector<Diagnostic> unique;
+    for (const Diagnostic& d : errors_) {
+      auto same = [&](const Diagnostic& u) { return u.line == d.line && u.text == d.text; };
+      if (std::none_of(unique.begin(), unique.end(), same)) unique.push_back(d);
+    }
+    return unique;
+  }
+
+ private:
+  // What the senders of a remote stream's reading end write to it.
+  bool receive(const QueryDecl& q, uint16_t mote, const StreamDecl& in) {
+    bool changed = false;
+    for (const QueryDecl& other : file_.queries) {
+      if (!run_together(q, other)) continue;
+      for (const MotePart& p : other.motes) {
+        for (const StreamDecl& s : p.streams) {
+          if (s.kind != StreamKind::remote_out || s.remote_name != in.remote_name || s.to != mote) {
+            continue;
+          }
+          const Shapes* sent = shapes(other.id, p.mote, s.name);
+          if (sent == nullptr) continue;
+          for (const RecordShape& shape : *sent) {
+            changed |= add_shape(known_[{q.id, mote, in.name}], shape.layout, shape.motes);
+          }
+        }
+      }
+    }
+    return changed;
+  }
+
+  // What an operator writes, for every kind of record it may read.
+  bool apply(const QueryDecl& q, uint16_t mote, const OperatorDecl& o) {
+    std::vector<Shapes> in;
+    for (const std::string& name : o.inputs) {
+      const Shapes* found = shapes(q.id, mote, name);
+      if (found == nullptr) return false;
+      in.push_back(*found);
+    }
+    if (in.empty()) return false;
+    const StreamKey out_key{q.id, mote, o.kind == OpKind::serial ? std::string("\n") : o.output};
+    bool changed = false;
+    for (const RecordShape& a : in[0]) {
+      // The record written keeps the first input's mote field.
+      std::vector<const RecordShape*> seconds{nullptr};
+      if (in.size() > 1) {
+        seconds.clear();
+        for (const RecordShape& b : in[1]) seconds.push_back(&b);
+      }
+      for (const RecordShape* b : seconds) {
+        std::vector<const Layout*> layouts{&a.layout};
+        if (b != nullptr) layouts.push_back(&b->layout);
+        std::optional<Layout> out = output_layout(o, layouts, file_.name, errors_);
+        if (out) changed |= add_shape(known_[out_key], *out, a.motes);
+      }
+    }
+    return changed;
+  }
+
+  const QueryFile& file_;
+  std::map<StreamKey, Shapes> known_;
+  std::vector<Diagnostic> errors_;
+};
 }  // namespace
+
+bool run_together(const QueryDecl& a, const QueryDecl& b) {
+  if (&a == &b) return true;
+  const double never = std::numeric_limits<double>::infinity();
+  return a.at < b.stop_at.value_or(never) && b.at < a.stop_at.value_or(never);
+}
+
+Layout common_layout(const std::vector<const Layout*>& layouts) {
+  if (layouts.empty()) return {};
+  std::size_t longest = 0;
+  for (const Layout* l : layouts) longest = std::max(longest, l->size());
+  Layout common;
+  for (std::size_t f = 0; f < longest; ++f) {
+    const Layout& first = *layouts.front();
+    const bool agree = f < first.size() && std::all_of(layouts.begin(), layouts.end(), [&](const Layout* l) {
+                         return f < l->size() && (*l)[f] == first[f];
+                       });
+    common.push_back(agree ? first[f] : "field" + std::to_string(f));
+  }
+  return common;
+}
 
 std::vector<ResultLayout> result_layouts(const QueryFile& file, int64_t origin,
                                          std::vector<Diagnostic>& errors) {
+  Shaper shaper(file);
+  shaper.run();
+  for (Diagnostic& d : shaper.errors()) errors.push_back(std::move(d));
   std::vector<ResultLayout> results;
-  std::map<StreamKey, Layout> known;
-  for (const QueryDecl& q : file.queries) {
-    for (const MotePart& p : q.motes) {
-      for (const StreamDecl& s : p.streams) {
-        if (s.kind == StreamKind::sensor) {
-          known[{q.id, p.mote, s.name}] = {"mote", "timestamp", "epoch", sensor_name(s.sensor)};
-        }
-      }
-    }
-  }
-  // Follow the operators (and remote streams between motes) until nothing
-  // changes. Each output is worked out once, so each error is reported once.
-  for (bool changed = true; changed;) {
-    changed = false;
-    for (const QueryDecl& q : file.queries) {
-      for (const MotePart& p : q.motes) {
-        for (const StreamDecl& s : p.streams) {
-          if (s.kind != StreamKind::remote_in || known.count({q.id, p.mote, s.name})) continue;
-          if (auto sent = sender_layout(file, known, s.remote_name, p.mote)) {
-            known[{q.id, p.mote, s.name}] = *sent;
-            changed = true;
-          }
-        }
-        for (const OperatorDecl& o : p.operators) {
-          std::vector<const Layout*> in;
-          for (const std::string& name : o.inputs) {
-            auto found = known.find({q.id, p.mote, name});
-            if (found != known.end()) in.push_back(&found->second);
-          }
-          if (in.size() != o.inputs.size()) continue;
-          StreamKey out_key{q.id, p.mote, o.kind == OpKind::serial ? std::string("\n") : o.output};
-          if (known.count(out_key)) continue;
-          std::optional<Layout> out = output_layout(o, in, file.name, errors);
-          if (!out) continue;
-          known[out_key] = *out;
-          changed = true;
-        }
-      }
-    }
-  }
   for (const QueryDecl& q : file.queries) {
     for (const MotePart& p : q.motes) {
       for (const OperatorDecl& o : p.operators) {
         if (o.kind != OpKind::serial) continue;
-        auto found = known.find({q.id, p.mote, "\n"});
-        results.push_back({origin + static_cast<int64_t>(std::llround(q.at * TICKS_PER_SECOND)),
-                           q.id, found != known.end() ? found->second : Layout{}});
+        ResultLayout r;
+        r.from = origin + static_cast<int64_t>(std::llround(q.at * TICKS_PER_SECOND));
+        r.query = q.id;
+        if (const Shapes* shapes = shaper.shapes(q.id, p.mote, "\n")) r.shapes = *shapes;
+        std::vector<const Layout*> layouts;
+        for (const RecordShape& s : r.shapes) layouts.push_back(&s.layout);
+        r.layout = common_layout(layouts);
+        results.push_back(std::move(r));
       }
     }
   }

@@ -6,6 +6,7 @@
 
 #include "ctl/query_runner.hpp"
 #include "ctl/verbs/all.hpp"
+#include "lib/session.hpp"
 
 namespace brelo_ctl {
 namespace {
@@ -50,15 +51,32 @@ const Option link{.name = "--link",
 const Option topology{.name = "--topology",
                       .kind = Option::Kind::text,
                       .value = "FILE",
-                      .help = "the links of the lossy radio model, as brelo-ctl\n"
-                              "topology writes them (instead of the file's 'topology')"};
+                      .help = "run on the links of a lossy-link file, as brelo-ctl\n"
+                              "topology writes them (instead of the file's\n"
+                              "'topology'); brelo gets it as -rf=FILE.\n"
+                              "--lossy FILE is the same"};
+const Option lossy{.name = "--lossy", .kind = Option::Kind::text, .value = "FILE"};
 const Option rate{.name = "--rate",
-                  .kind = Option::Kind::number,
+                  .kind = Option::Kind::text,
                   .value = "F",
-                  .help = "run at most F times faster than real time (default 20)",
-                  .low = 0.001,
-                  .high = 4294967.295,
-                  .complaint = "--rate takes a number from 0.001 to 4294967.295"};
+                  .help = "run at most F times faster than real time; 'max':\n"
+                          "as fast as it goes (default: 20 when standard\n"
+                          "output is a terminal, else max)"};
+const Option rate_number{.name = "--rate",
+                         .kind = Option::Kind::number,
+                         .low = 0.001,
+                         .high = 1000000,
+                         .complaint = "--rate takes 'max' or a number from 0.001 to 1000000"};
+const Option fast{.name = "--fast",
+                  .help = "start brelo with -fast: quicker; its results agree\n"
+                          "with the default mode's statistically, not record\n"
+                          "for record (README, Speed)"};
+const Option out{.name = "--out",
+                 .kind = Option::Kind::text,
+                 .value = "DIR",
+                 .help = "also write the run to folder DIR: results.csv, the\n"
+                         "query file, run.txt (brelo's command line, seed,\n"
+                         "ports, version, commit) and delivery.csv"};
 const Option check{.name = "--check", .help = "check the file and list its messages; run nothing"};
 const Option attach{.name = "--attach",
                     .help = "use the simulation already running on --port; the\n"
@@ -75,10 +93,19 @@ int run_file(Invocation& call) {
   if (auto n = call.integer(motes)) request.motes = static_cast<int>(*n);
   if (auto s = call.integer(until)) request.until = static_cast<double>(*s);
   if (auto n = call.integer(seed)) request.seed = static_cast<uint32_t>(*n);
-  if (auto f = call.number(rate)) request.rate = *f;
+  request.rate = ::isatty(STDOUT_FILENO) == 1 && call.out == &std::cout ? 20 : brelo_host::UNLIMITED_RATE;
+  if (auto text = call.text(rate)) {
+    request.rate = *text == "max" ? brelo_host::UNLIMITED_RATE : read_number(rate_number, *text);
+  }
+  request.fast = call.has(fast);
+  request.out_dir = call.text(out);
   if (auto settings = call.text(adc)) request.adc.push_back(*settings);
   if (auto settings = call.text(link)) request.links.push_back(*settings);
   request.topology = call.text(topology);
+  if (auto file = call.text(lossy)) {
+    if (request.topology) throw UsageError{"give --topology or --lossy, not both"};
+    request.topology = file;
+  }
   if (call.has(csv) && call.has(json)) throw UsageError{"give --csv or --json, not both"};
   if (call.has(csv)) request.format = brelo_host::ResultFormat::csv;
   if (call.has(json)) request.format = brelo_host::ResultFormat::json;
@@ -86,6 +113,7 @@ int run_file(Invocation& call) {
   request.check_only = call.has(check);
   request.attach = call.has(attach);
   request.command_port = call.command_port;
+  request.port_given = call.port_given;
   request.timeout = call.timeout;
   request.progress = call.err == &std::cerr && ::isatty(STDERR_FILENO) == 1;
   return run_queries(request, *call.out, *call.err);
@@ -97,18 +125,24 @@ Verb run_verb() {
           .summary = "run the queries of a query file and print their results",
           .usage =
               "usage: brelo-ctl run FILE [--csv | --json] [--until S] [--motes N] [--seed N]\n"
-              "                     [--adc SETTINGS] [--link SETTINGS] [--topology FILE]\n"
-              "                     [--rate F] [--check] [--attach] [--brelo PATH]\n"
+              "                     [--adc SETTINGS] [--link SETTINGS]\n"
+              "                     [--topology FILE | --lossy FILE] [--rate F | --rate max]\n"
+              "                     [--fast] [--out DIR] [--check] [--attach] [--brelo PATH]\n"
               "Reads and checks a query file (see docs/queries.md; nothing is sent when it\n"
               "has mistakes), starts a simulation of the file's network, installs and\n"
               "starts the queries at their virtual times and prints each result that\n"
               "mote 0 sends to the host: a table (time, mote, timestamp, epoch, fields).\n"
               "Ends at the time limit or on Ctrl-C, and ends the simulation with it.\n"
+              "The simulation it starts listens on --port PORT (commands) and PORT+1\n"
+              "(events), or on two free ports without --port; standard error says which,\n"
+              "so that brelo-ctl --port PORT watch, var, ... can follow it. It sends\n"
+              "watchers the results only (widen it with brelo-ctl mask and dbg).\n"
               "Progress goes to standard error when it is a terminal.\n",
-          .options = {csv, json, until, motes, seed, adc, link, topology, rate, check, attach,
-                      brelo},
+          .options = {csv, json, until, motes, seed, adc, link, topology, lossy, rate, fast, out, check,
+                      attach, brelo},
           .help_column = 18,
-          .notes = "Exit status 2 when the file has mistakes (each reported as FILE:LINE).\n",
+          .notes = "Exit status 2 when the file has mistakes (each reported as FILE:LINE) or\n"
+                   "--out cannot write its folder.\n",
           .min_words = 1,
           .max_words = 1,
           .run = run_file};
