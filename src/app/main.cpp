@@ -126,7 +126,6 @@ int main(int argc, char** argv) {
   std::srand(static_cast<unsigned>(seed));
 
   {
-    SigintBlock only_the_simulation_thread_takes_sigint;
     ControlSettings control;
     control.command_port = static_cast<uint16_t>(options.control_port);
     control.event_port = static_cast<uint16_t>(options.control_port + 1);

@@ -48,17 +48,9 @@ constexpr int bind_retry_seconds = 10;
   _exit(-1);
 }
 
-// The bind retry waits with SIGINT blocked (the caller holds the block so
-// the control threads inherit it); a ^C meanwhile must still end the run.
-bool sigint_waiting() {
-  sigset_t waiting;
-  sigemptyset(&waiting);
-  return sigpending(&waiting) == 0 && sigismember(&waiting, SIGINT) == 1;
-}
-
 void sleep_for_bind_retry() {
   for (int slice = 0; slice < bind_retry_seconds * 10; ++slice) {
-    if (sigint_waiting() || sigint_pending()) exit_on_sigint();
+    if (sigint_pending()) exit_on_sigint();  // ^C while the port is taken
     usleep(100000);
   }
 }

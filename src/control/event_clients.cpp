@@ -85,13 +85,21 @@ const sim_requests::Waker wake_client_wait{[] {
   eventClientsCond.notify_all();
 }};
 
+// What wakes the simulation thread while it waits for a client: a request
+// to serve, or a ^C, which ends the run without waiting out a slow client.
+void serve_while_delivering() {
+  sim_requests::on_wake();
+  if (sigint_pending()) exit_on_sigint();
+}
+
 // Sends a frame and waits for the acknowledgement; leaves the socket open.
 // The simulation thread serves requests of control threads meanwhile: a
 // slow client must not hold up variable reads.
+
 bool deliver(std::span<const uint8_t> frame, int fd) {
   ctl::Deadline deadline = ctl::deadline_after(client_stall_timeout());
   ctl::WaitService service;
-  if (on_simulation_thread()) service = {sim_requests::wake_fd(), sim_requests::on_wake};
+  if (on_simulation_thread()) service = {sim_requests::wake_fd(), serve_while_delivering};
   if (ctl::write_all(fd, frame, deadline, control_stop::fd(), service) != ctl::IoStatus::ok) {
     return false;
   }

@@ -64,9 +64,7 @@ void schedule_boots(int motes_to_boot, int boot_window) {
 
 void run_main_loop(vex_time_t stop_time, const MainLoopHooks& hooks) {
   vex_time_t last_cpu_checkpoint = 0;
-  uint32_t passes = 0;
   while (stop_time == 0 || vex_state.vex_time < stop_time) {
-    if ((++passes & 0xFFFF) == 0) let_signals_through();
     if (sigint_pending()) exit_on_sigint();
     pause_point();
     sim_requests::serve();

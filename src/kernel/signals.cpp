@@ -2,39 +2,45 @@
 
 #include <pthread.h>
 #include <signal.h>
-#include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
+#include <thread>
 
 #include "kernel/dbg.hpp"
+#include "kernel/sim_requests.hpp"
 
 namespace {
-volatile sig_atomic_t sigint_received = 0;
+std::atomic<bool> sigint_received{false};
 int signaled = 0;  // set once the exit on SIGINT has begun
+
+sigset_t sigint_set() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  return set;
+}
+
+void wait_for_sigint() {
+  const sigset_t set = sigint_set();
+  for (;;) {
+    int signal_number = 0;
+    if (sigwait(&set, &signal_number) != 0 || signal_number != SIGINT) continue;
+    sigint_received.store(true, std::memory_order_release);
+    sim_requests::post();  // ends whatever wait the simulation thread is in
+  }
+}
 }  // namespace
 
-void handle_signal(int signal_number) {
-  if (signal_number == SIGINT) sigint_received = 1;
-}
-
 void init_signals() {
-  struct sigaction action {};
-  action.sa_handler = handle_signal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = 0;  // no restart: a pending sleep ends at once
-  sigaction(SIGINT, &action, nullptr);
+  const sigset_t set = sigint_set();
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
   signal(SIGPIPE, SIG_IGN);
+  std::thread(wait_for_sigint).detach();
 }
 
-bool sigint_pending() { return sigint_received != 0; }
-
-void let_signals_through() {
-  // A sleep of no time: ThreadSanitizer runs held-back handlers on entering
-  // a call that may block (a plain call into the library is not enough).
-  timespec none{0, 0};
-  nanosleep(&none, nullptr);
-}
+bool sigint_pending() { return sigint_received.load(std::memory_order_acquire); }
 
 void exit_on_sigint() {
   if (signaled == 0) {
@@ -47,18 +53,4 @@ void exit_on_sigint() {
   std::fflush(stderr);
   // Skip static destructors: control threads may still be using shared state.
   _exit(0);
-}
-
-SigintBlock::SigintBlock() {
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  pthread_sigmask(SIG_BLOCK, &set, nullptr);
-}
-
-SigintBlock::~SigintBlock() {
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
 }

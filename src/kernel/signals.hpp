@@ -1,34 +1,22 @@
 #pragma once
-// The interrupt signal. The handler only records that ^C arrived; the
-// simulation thread notices it between events and ends the run cleanly, so
-// a signal never lands in the middle of a half-written line or a half-run
-// event, and a second ^C during the exit does nothing.
+// The interrupt signal. No thread takes SIGINT asynchronously: every thread
+// blocks it, and one small thread waits for it with sigwait, records that
+// ^C arrived and wakes the simulation thread wherever it waits. The
+// simulation thread notices it between events (or in its waits) and ends
+// the run cleanly, so a signal never lands in the middle of a half-written
+// line or a half-run event, and a second ^C during the exit does nothing.
+// Waiting for the signal synchronously also means no runtime can hold it
+// back from a handler (ThreadSanitizer delivers asynchronous signals only
+// when the receiving thread next enters a blocking call).
 
-// Installs the SIGINT handler and ignores SIGPIPE (a vanished control client
-// then only makes a socket call fail).
+// Blocks SIGINT in the calling thread (call it before any other thread
+// starts, so every thread inherits the block), starts the thread that waits
+// for it, and ignores SIGPIPE (a vanished control client then only makes a
+// socket call fail).
 void init_signals();
-void handle_signal(int signal_number);
 
 // True once SIGINT has arrived.
 bool sigint_pending();
 
-// Gives a signal that has arrived the chance to reach its handler. Some
-// runtimes (ThreadSanitizer's) hold a signal back until the thread next
-// makes a call that may block, which a simulation running flat out behind
-// real time may not do for a long while; the main loop calls this now and
-// then (every 65,536 passes: about 4 ms at full speed).
-void let_signals_through();
-
 // Prints "Exiting on SIGINT at <time>." and ends the process with status 0.
 [[noreturn]] void exit_on_sigint();
-
-// Blocks SIGINT in the calling thread while alive, so that threads created
-// meanwhile (the control threads) inherit the block and the signal always
-// reaches the simulation thread, whose sleeps it cuts short.
-class SigintBlock {
- public:
-  SigintBlock();
-  ~SigintBlock();
-  SigintBlock(const SigintBlock&) = delete;
-  SigintBlock& operator=(const SigintBlock&) = delete;
-};

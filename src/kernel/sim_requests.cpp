@@ -82,7 +82,7 @@ void sleep_serving(int64_t us) {
   if (us <= 0) return;
   timespec wait{static_cast<time_t>(us / 1000000), static_cast<long>((us % 1000000) * 1000)};
   pollfd wake{wake_fd(), POLLIN, 0};
-  // Without a pipe this is a plain sleep; a signal cuts it short either way.
+  // Without a pipe this is a plain sleep (a ^C then waits for its end).
   int ready = ::ppoll(&wake, wake.fd >= 0 ? 1 : 0, &wait, nullptr);
   if (ready > 0) {
     on_wake();

@@ -41,7 +41,7 @@ int wake_fd();
 void on_wake();
 
 // Simulation thread: sleeps up to `us` microseconds. Returns early, after
-// serving, when something is posted, and when a signal arrives.
+// serving, when something is posted (a ^C posts too).
 void sleep_serving(int64_t us);
 
 // A condition-variable wait of the simulation thread registers a waker that
