@@ -12,6 +12,7 @@
 namespace {
 volatile sig_atomic_t sigint_received = 0;
 int signaled = 0;  // set once the exit on SIGINT has begun
+void (*sigint_exit_hook)() = nullptr;
 }  // namespace
 
 void handle_signal(int signal_number) {
@@ -42,12 +43,15 @@ void exit_on_sigint() {
     char text[128];
     printTime(text, sizeof text);
     std::printf("Exiting on SIGINT at %s.\n", text);
+    if (sigint_exit_hook != nullptr) sigint_exit_hook();
   }
   std::fflush(stdout);
   std::fflush(stderr);
   // Skip static destructors: control threads may still be using shared state.
   _exit(0);
 }
+
+void set_sigint_exit_hook(void (*hook)()) { sigint_exit_hook = hook; }
 
 SigintBlock::SigintBlock() {
   sigset_t set;

@@ -22,6 +22,11 @@ void let_signals_through();
 // Prints "Exiting on SIGINT at <time>." and ends the process with status 0.
 [[noreturn]] void exit_on_sigint();
 
+// Work that must be done before exit_on_sigint ends the process (it skips
+// static destructors), such as writing a file of the run's results. Called
+// on the simulation thread, once, before standard output is flushed.
+void set_sigint_exit_hook(void (*hook)());
+
 // Blocks SIGINT in the calling thread while alive, so that threads created
 // meanwhile (the control threads) inherit the block and the signal always
 // reaches the simulation thread, whose sleeps it cuts short.
