@@ -1,6 +1,7 @@
 #include "app/run_report.hpp"
 
 #include <chrono>
+#include <cstdio>
 
 #include "kernel/power_ledger.hpp"
 #include "kernel/run_stats.hpp"
@@ -9,6 +10,7 @@
 namespace run_report {
 namespace {
 std::FILE* report_file = nullptr;
+std::string report_path;
 EnergyFigures report_figures;
 std::chrono::steady_clock::time_point loop_start = std::chrono::steady_clock::now();
 
@@ -43,16 +45,6 @@ void write_mote(std::FILE* f, int mote, vex_time_t now, const EnergyFigures& fig
   }
   std::fprintf(f, ", \"adc\": %.6f, \"total\": %.6f}}", e.adc, e.total());
 }
-}  // namespace
-
-bool open(const std::string& path, const EnergyFigures& figures) {
-  report_file = std::fopen(path.c_str(), "w");
-  report_figures = figures;
-  return report_file != nullptr;
-}
-
-void start_clock() { loop_start = std::chrono::steady_clock::now(); }
-
 void write_to(std::FILE* f, const char* ended_by, double wall_seconds, const EnergyFigures& figures) {
   const vex_time_t now = vex_state.vex_time.load();
   const int motes = vex_state.num_nodes;
@@ -73,13 +65,27 @@ void write_to(std::FILE* f, const char* ended_by, double wall_seconds, const Ene
   }
   std::fprintf(f, "  ]\n}\n");
 }
+}  // namespace
+
+bool open(const std::string& path, const EnergyFigures& figures) {
+  report_file = std::fopen(path.c_str(), "w");
+  report_path = path;
+  report_figures = figures;
+  return report_file != nullptr;
+}
+
+void start_clock() { loop_start = std::chrono::steady_clock::now(); }
 
 void write(const char* ended_by) {
   if (report_file == nullptr) return;
   const double wall =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - loop_start).count();
   write_to(report_file, ended_by, wall, report_figures);
-  std::fclose(report_file);
+  // A full disk must not pass for a complete file.
+  const bool written = std::ferror(report_file) == 0;
+  if (std::fclose(report_file) != 0 || !written) {
+    std::fprintf(stderr, "SIM: Could not write statistics file %s.\n", report_path.c_str());
+  }
   report_file = nullptr;
 }
 

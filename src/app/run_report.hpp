@@ -6,7 +6,6 @@
 // begins, and written once at the end of the run or on Ctrl-C.
 // docs/statistics.md describes every member.
 
-#include <cstdio>
 #include <string>
 
 #include "devices/energy_model.hpp"
@@ -23,9 +22,5 @@ void start_clock();
 // and closes the file; `ended_by` says how the run ended. Does nothing when
 // no file is open or the report was written already.
 void write(const char* ended_by);
-
-// The report as write() puts it into a file.
-void write_to(std::FILE* file, const char* ended_by, double wall_seconds,
-              const EnergyFigures& figures);
 
 }  // namespace run_report

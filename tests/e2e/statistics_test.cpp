@@ -114,7 +114,7 @@ TEST(Statistics, EnergyFileOverridesTheFiguresItNames) {
   EXPECT_NEAR(e.number_at("total"), 44.0, 1e-6);
 }
 
-TEST(Statistics, FilesThatCannotBeUsedStopTheRunBeforeItStarts) {
+TEST(Statistics, FilesThatCannotBeUsedAreReported) {
   TempDir dir;
   ProcessResult r = run_brelo_verbatim({"-t=1", "-stats=/nonexistent/dir/s.json", "1"}, dbg_set(""));
   EXPECT_EQ(r.exit_code, 255);
@@ -126,6 +126,10 @@ TEST(Statistics, FilesThatCannotBeUsedStopTheRunBeforeItStarts) {
   EXPECT_EQ(r.err, "SIM: Bad energy figures in " + dir.file("bad.txt") +
                        ", line 2: led_mA takes a number of at least 0, not 'bright'.\n");
   EXPECT_EQ(r.out, "");
+
+  // A file that cannot take the report at the end says so.
+  r = run_brelo({"-t=1", "-l=inf", "-stats=/dev/full", "1"}, dbg_set(""));
+  EXPECT_EQ(r.err, "SIM: Could not write statistics file /dev/full.\n");
 }
 
 // Ctrl-C ends the process at once (no static destructors); the file is
