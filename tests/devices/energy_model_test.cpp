@@ -4,23 +4,6 @@
 
 namespace {
 
-TEST(EnergyFigures, AFileSetsTheFiguresItNamesAndRefusesMistakesByLine) {
-  std::string why;
-  auto figures = read_energy_figures("# ours\n\nsupply_V = 3.3  # two cells\nled_mA=1e-1\n", why);
-  ASSERT_TRUE(figures.has_value()) << why;
-  EXPECT_DOUBLE_EQ(figures->supply_V, 3.3);
-  EXPECT_DOUBLE_EQ(figures->led_mA, 0.1);
-  EXPECT_DOUBLE_EQ(figures->cpu_mA, EnergyFigures{}.cpu_mA);
-
-  EXPECT_FALSE(read_energy_figures("cpu_mA = 5\nradio_mA = 4\n", why));
-  EXPECT_EQ(why, "line 2: unknown figure 'radio_mA'");
-  EXPECT_FALSE(read_energy_figures("cpu_mA 5\n", why));
-  EXPECT_EQ(why, "line 1: expected 'name = value'");
-  for (const char* bad : {"cpu_mA = -1", "cpu_mA = 5 mA", "cpu_mA =", "cpu_mA = nan", "cpu_mA = inf"}) {
-    EXPECT_FALSE(read_energy_figures(bad, why)) << bad;
-  }
-}
-
 // Millijoules are milliamperes x volts x seconds, state by state; ADC
 // conversions count at their fixed duration.
 TEST(EnergyFigures, EnergyIsCurrentTimesVoltageTimesTime) {

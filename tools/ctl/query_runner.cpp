@@ -171,6 +171,13 @@ class Runner {
   Runner(const RunRequest& request, std::ostream& out, std::ostream& err)
       : request_(request), out_(out), err_(err), session_(request.timeout),
         sink_(brelo_host::make_result_sink(request.format, out)) {}
+  Runner(const Runner&) = delete;
+  Runner& operator=(const Runner&) = delete;
+  // The temporary statistics file goes however the run ended.
+  ~Runner() {
+    std::error_code ignored;
+    if (stats_file_is_temporary_) std::filesystem::remove(stats_file_, ignored);
+  }
 
   int run() {
     std::optional<QueryFile> file = read_file(request_, err_);
@@ -243,7 +250,6 @@ class Runner {
     if (request_.progress) err_ << results_ << (results_ == 1 ? " result\n" : " results\n");
     if (status == EXIT_DONE) report_delivery(*file, plan, interrupted != 0 ? last_seen_ : until);
     if (status == EXIT_DONE && !stats_file_.empty()) status = report_statistics();
-    if (stats_file_is_temporary_) std::filesystem::remove(stats_file_);
     return status;
   }
 

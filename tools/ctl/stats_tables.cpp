@@ -50,10 +50,14 @@ void print_statistics_table(const JsonValue& stats, std::ostream& out) {
     const char* key;
   };
   static const Column columns[] = {
-      {"sent", "packets_sent"},      {"received", "packets_received"},
-      {"crc_failed", "packets_crc_failed"}, {"acked", "packets_acknowledged"},
-      {"serial_out", "serial_sent"}, {"serial_in", "serial_received"},
-      {"written", "records_written"}, {"read", "records_read"},
+      {"sent", "packets_sent"},
+      {"received", "packets_received"},
+      {"crc_failed", "packets_crc_failed"},
+      {"acked", "packets_acknowledged"},
+      {"serial_out", "serial_sent"},
+      {"serial_in", "serial_received"},
+      {"written", "records_written"},
+      {"read", "records_read"},
       {"results", "results"},
   };
   out << "mote";
