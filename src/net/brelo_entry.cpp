@@ -1,7 +1,6 @@
 #include "net/brelo_entry.hpp"
 
 #include "kernel/run_stats.hpp"
-
 #include "net/am_promiscuous.hpp"
 #include "net/uart_no_crc_packet_m.hpp"
 
