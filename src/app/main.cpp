@@ -6,9 +6,12 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "app/run_report.hpp"
 #include "app/wiring.hpp"
 #include "control/control_server.hpp"
 #include "devices/adc_model.hpp"
@@ -41,6 +44,25 @@ void vex_state_model_init() {
   radio_model_init();
   adc_model_init();
 }
+
+// The energy figures of -energy=FILE, or the defaults; a file that cannot
+// be read or has a mistake stops the run before it starts.
+EnergyFigures energy_figures_from(const std::optional<std::string>& path) {
+  if (!path) return EnergyFigures{};
+  std::ifstream in(*path);
+  if (!in) fail("SIM: Cannot read energy figures file %s.\n", path->c_str());
+  std::stringstream text;
+  text << in.rdbuf();
+  std::string why;
+  std::optional<EnergyFigures> figures = read_energy_figures(text.str(), why);
+  if (!figures) {
+    std::fprintf(stderr, "SIM: Bad energy figures in %s, %s.\n", path->c_str(), why.c_str());
+    std::exit(-1);
+  }
+  return *figures;
+}
+
+void write_report_on_sigint() { run_report::write("interrupt"); }
 
 int seed_from_clock() {
   timeval now{};
@@ -105,6 +127,14 @@ int main(int argc, char** argv) {
   }
   create_adc_model(adc_model == "random");
 
+  const EnergyFigures figures = energy_figures_from(options.energy_file);
+  if (options.stats_file) {
+    if (!run_report::open(*options.stats_file, figures)) {
+      fail("SIM: Cannot write statistics file %s.\n", options.stats_file->c_str());
+    }
+    set_sigint_exit_hook(write_report_on_sigint);
+  }
+
   if (options.eeprom_file) {
     namedEEPROM(options.eeprom_file->c_str(), num_nodes, EEPROM_BYTES_PER_MOTE);
   } else {
@@ -136,6 +166,7 @@ int main(int argc, char** argv) {
 
   schedule_boots(options.motes_to_boot, options.boot_window);
   rate_checkpoint();
+  run_report::start_clock();
 
   MainLoopHooks hooks;
   if (options.fast) hooks.skipped_event_at_or_after = ChannelMonSleep::next_skipped_sample;
@@ -143,6 +174,7 @@ int main(int argc, char** argv) {
   run_main_loop(options.stop_time, hooks);
 
   if (PowerStateM::power_on() || PowerStateM::cpu_on()) PowerStateM::PowerState_stop();
+  run_report::write("time limit");
   std::printf("Simulation of %i motes completed.\n", num_nodes);
   std::fflush(stdout);
   if (const char* stats = std::getenv("BRELO_STATS"); stats != nullptr && *stats != '\0') {

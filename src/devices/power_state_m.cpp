@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "kernel/dbg.hpp"
+#include "kernel/power_ledger.hpp"
 #include "kernel/schedule.hpp"
 #include "kernel/vex_state.hpp"
 
@@ -67,21 +68,55 @@ bool cpu_on() { return cpu_prof_on; }
 #define POWER_NOTE(state) \
   if (prof_on) dbg(DBG_POWER, "POWER: Mote %d " state " at %lld\n", mote(), now())
 
-void redOn() { POWER_NOTE("LED_STATE RED_ON"); }
-void redOff() { POWER_NOTE("LED_STATE RED_OFF"); }
-void greenOn() { POWER_NOTE("LED_STATE GREEN_ON"); }
-void greenOff() { POWER_NOTE("LED_STATE GREEN_OFF"); }
-void yellowOn() { POWER_NOTE("LED_STATE YELLOW_ON"); }
-void yellowOff() { POWER_NOTE("LED_STATE YELLOW_OFF"); }
-void radioStart() { POWER_NOTE("RADIO_STATE ON"); }
-void radioStop() { POWER_NOTE("RADIO_STATE OFF"); }
-void radioTxMode() { POWER_NOTE("RADIO_STATE TX"); }
-void radioRxMode() { POWER_NOTE("RADIO_STATE RX"); }
+// Every state change also goes into the power ledger, which the energy
+// figures of the statistics file come from, with or without -p.
+void redOn() {
+  POWER_NOTE("LED_STATE RED_ON");
+  power_ledger::led(power_ledger::red, true);
+}
+void redOff() {
+  POWER_NOTE("LED_STATE RED_OFF");
+  power_ledger::led(power_ledger::red, false);
+}
+void greenOn() {
+  POWER_NOTE("LED_STATE GREEN_ON");
+  power_ledger::led(power_ledger::green, true);
+}
+void greenOff() {
+  POWER_NOTE("LED_STATE GREEN_OFF");
+  power_ledger::led(power_ledger::green, false);
+}
+void yellowOn() {
+  POWER_NOTE("LED_STATE YELLOW_ON");
+  power_ledger::led(power_ledger::yellow, true);
+}
+void yellowOff() {
+  POWER_NOTE("LED_STATE YELLOW_OFF");
+  power_ledger::led(power_ledger::yellow, false);
+}
+// A started radio listens: the channel monitor samples it from then on.
+void radioStart() {
+  POWER_NOTE("RADIO_STATE ON");
+  power_ledger::radio(power_ledger::Radio::receive);
+}
+void radioStop() {
+  POWER_NOTE("RADIO_STATE OFF");
+  power_ledger::radio(power_ledger::Radio::sleep);
+}
+void radioTxMode() {
+  POWER_NOTE("RADIO_STATE TX");
+  power_ledger::radio(power_ledger::Radio::transmit);
+}
+void radioRxMode() {
+  POWER_NOTE("RADIO_STATE RX");
+  power_ledger::radio(power_ledger::Radio::receive);
+}
 void ADCon() {
   if (prof_on) dbg(DBG_POWER, "POWER: Mote %d ADC ON at %lld \n", mote(), now());
 }
 void ADCdataReady() {
   if (prof_on) dbg(DBG_POWER, "POWER: Mote %d ADC DATA_READY at %lld \n", mote(), now());
+  power_ledger::adc_conversion();
 }
 #undef POWER_NOTE
 

@@ -3,6 +3,7 @@
 #include "kernel/atomic.hpp"
 #include "kernel/dbg.hpp"
 #include "kernel/per_mote.hpp"
+#include "kernel/power_ledger.hpp"
 #include "kernel/scheduler.hpp"
 #include "kernel/vex_state.hpp"
 
@@ -31,6 +32,7 @@ void brelo_start_mote(uint16_t mote) {
   if (mote >= vex_state.num_nodes || mote >= VEXNODES || vex_state.moteOn[mote]) return;
   __quil_brelo_initialise(mote);
   vex_state.moteOn[mote] = true;
+  power_ledger::switched_on(mote, vex_state.vex_time);
   make_current(mote);
   vex_state.node_state[mote].time = vex_state.vex_time;
   Brelo::StdControl_init();
@@ -44,6 +46,7 @@ void brelo_stop_mote(uint16_t mote) {
   vex_state.cancelBoot[mote] = true;
   if (!vex_state.moteOn[mote] || mote >= vex_state.num_nodes) return;
   vex_state.moteOn[mote] = false;
+  power_ledger::switched_off(mote, vex_state.vex_time);
   make_current(mote);
   vex_state.node_state[mote].time = vex_state.vex_time;
   Brelo::StdControl_stop();

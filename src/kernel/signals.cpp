@@ -14,6 +14,7 @@
 namespace {
 std::atomic<bool> sigint_received{false};
 int signaled = 0;  // set once the exit on SIGINT has begun
+void (*sigint_exit_hook)() = nullptr;
 
 sigset_t sigint_set() {
   sigset_t set;
@@ -48,9 +49,12 @@ void exit_on_sigint() {
     char text[128];
     printTime(text, sizeof text);
     std::printf("Exiting on SIGINT at %s.\n", text);
+    if (sigint_exit_hook != nullptr) sigint_exit_hook();
   }
   std::fflush(stdout);
   std::fflush(stderr);
   // Skip static destructors: control threads may still be using shared state.
   _exit(0);
 }
+
+void set_sigint_exit_hook(void (*hook)()) { sigint_exit_hook = hook; }

@@ -20,3 +20,8 @@ bool sigint_pending();
 
 // Prints "Exiting on SIGINT at <time>." and ends the process with status 0.
 [[noreturn]] void exit_on_sigint();
+
+// Work that must be done before exit_on_sigint ends the process (it skips
+// static destructors), such as writing a file of the run's results. Called
+// on the simulation thread, once, before standard output is flushed.
+void set_sigint_exit_hook(void (*hook)());

@@ -33,6 +33,10 @@ void Brelo_help(const char* program) {
   std::fputs("                    (simple radio model; radio, simmem debug lines off).\n", stderr);
   std::fputs("                    Same results except for the order of events sharing a\n", stderr);
   std::fputs("                    tick: lines of one tick may interleave differently.\n", stderr);
+  std::fputs("  -stats=<file>     write run statistics and energy to <file> (JSON) at\n", stderr);
+  std::fputs("                    the end of the run or on Ctrl-C\n", stderr);
+  std::fputs("  -energy=<file>    current draws and supply voltage for the energy\n", stderr);
+  std::fputs("                    figures of -stats (name = value lines)\n", stderr);
   std::fputs("  num_nodes         number of nodes to simulate\n", stderr);
   std::fputs("\n", stderr);
   dbg_help();

@@ -1,5 +1,6 @@
 #include "net/brelo_entry.hpp"
 
+#include "kernel/run_stats.hpp"
 #include "net/am_promiscuous.hpp"
 #include "net/uart_no_crc_packet_m.hpp"
 
@@ -12,6 +13,7 @@ VEX_MsgPtr BRELO_received_radio(VEX_MsgPtr msg) {
 
 VEX_MsgPtr BRELO_received_uart(VEX_MsgPtr msg) {
   msg->crc = 1;
+  run_stats::count(run_stats::serial_received);
   return AMPromiscuous::UARTReceive_receive(msg);
 }
 

@@ -5,6 +5,7 @@
 
 #include "kernel/client_events.hpp"
 #include "kernel/dbg.hpp"
+#include "kernel/run_stats.hpp"
 #include "kernel/schedule.hpp"
 #include "kernel/vex_state.hpp"
 #include "kernel/world.hpp"
@@ -49,6 +50,7 @@ result_t Control_stop() {
 void VEXH_uart_send(VEX_MsgPtr msg) {
   const int mote = vex_state.current_node.load();
   const vex_time_t now = sim::now();
+  run_stats::count(run_stats::serial_sent);
   VEX_Msg sent = *msg;  // the UARTMsgSentEvent payload: the record as it left
   sendVarnixEvent(static_cast<uint16_t>(mote), AM_UARTMSGSENTEVENT, now, &sent, sizeof sent);
 

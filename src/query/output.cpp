@@ -15,6 +15,7 @@
 #include "devices/leds_m.hpp"
 #include "kernel/dbg.hpp"
 #include "kernel/event.hpp"
+#include "kernel/run_stats.hpp"
 #include "kernel/schedule.hpp"
 #include "kernel/vex_state.hpp"
 #include "kernel/world.hpp"
@@ -61,6 +62,7 @@ void serial_next() {
   if (AMPromiscuous::SendMsg_send(AM_MSGUART, VEX_UART_ADDR, RECORD_BYTES, &v.pkt) == SUCCESS) {
     v.serial_queue.pop();
     v.send_pending = 1;
+    run_stats::count(run_stats::results);
   }
 }
 

@@ -7,6 +7,7 @@
 #include "kernel/client_events.hpp"
 #include "kernel/dbg.hpp"
 #include "kernel/per_mote.hpp"
+#include "kernel/run_stats.hpp"
 #include "kernel/schedule.hpp"
 #include "kernel/scheduler.hpp"
 #include "kernel/vex_state.hpp"
@@ -50,11 +51,24 @@ void post(task_t task) {
   task();
 }
 
+// The run statistics take a frame as sent once its acknowledgement window
+// has ended, and as received once its CRC field has been decoded.
+void count_sent(const VEX_Msg& msg) {
+  run_stats::count(run_stats::packets_sent);
+  if (msg.ack == 1) run_stats::count(run_stats::packets_acknowledged);
+}
+
+void count_received(bool crc_passed) {
+  run_stats::count(run_stats::packets_received);
+  if (!crc_passed) run_stats::count(run_stats::packets_crc_failed);
+}
+
 void packetSent() {
   Vars& v = vars();
   v.send_state = IDLE_STATE;
   v.state = IDLE_STATE;
   VEX_MsgPtr msg = v.send_ptr;
+  count_sent(*msg);
   if (client_events_wanted()) {
     VEX_Msg sent = *msg;  // the RadioMsgSentEvent payload
     sent.crc = 1;
@@ -125,7 +139,9 @@ void sending_ack(Vars& v) {
 
 void check_crc(Vars& v) {
   VEX_MsgPtr msg = v.rec_ptr;
-  if (v.calc_crc == msg->crc) {
+  const bool passed = v.calc_crc == msg->crc;
+  count_received(passed);
+  if (passed) {
     dbg(DBG_CRC, "OrlaHighSpeedRadioM: Passed CRC. Expected: 0x%hx, received 0x%hx.\n", v.calc_crc,
         msg->crc);
     msg->crc = 1;

@@ -8,6 +8,7 @@
 #include "kernel/atomic.hpp"
 #include "kernel/dbg.hpp"
 #include "kernel/per_mote.hpp"
+#include "kernel/run_stats.hpp"
 #include "kernel/scheduler.hpp"
 #include "kernel/vex_state.hpp"
 #include "net/net_to_ssm.hpp"
@@ -323,6 +324,7 @@ int8_t write_remote_source(stream_type desc, const int8_t* buf, uint8_t nbytes) 
     return SEND_FAIL;
   }
   LedsM::yellowToggle();
+  run_stats::count(run_stats::records_written);
   return static_cast<int8_t>(r.packet.data_size);
 }
 

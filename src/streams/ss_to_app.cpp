@@ -5,6 +5,7 @@
 #include "kernel/atomic.hpp"
 #include "kernel/dbg.hpp"
 #include "kernel/per_mote.hpp"
+#include "kernel/run_stats.hpp"
 #include "kernel/timer_m.hpp"
 #include "net/net_to_ssm.hpp"
 #include "streams/stream_kinds.hpp"
@@ -71,6 +72,7 @@ int8_t write_local(stream_type desc, const int8_t* buf, uint8_t nbytes) {
   LSDT_Entry& entry = vars().local_table[desc.no];
   if (entry.validity == 0) return STREAM_NOT_OPEN;
   ring_insert(entry, desc, local_texts, buf, nbytes, deliver);
+  run_stats::count(run_stats::records_written);
   return static_cast<int8_t>(nbytes);
 }
 
@@ -90,6 +92,7 @@ void set_application(const Application& app) { application = app; }
 
 result_t signal_readDone(stream_type desc, int8_t* buf, uint8_t nbytes) {
   if (application.readDone == nullptr) return SUCCESS;
+  run_stats::count(run_stats::records_read);
   return application.readDone(desc, buf, nbytes, SUCCESS);
 }
 

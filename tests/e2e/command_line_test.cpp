@@ -100,6 +100,10 @@ std::vector<std::string> documented_help_lines() {
           "  -t=<sec>          run simulation for <sec> virtual seconds",
           "  -seed=<seed>      use random seed <seed>",
           "  -p                do power profiling",
+          "  -stats=<file>     write run statistics and energy to <file> (JSON) at",
+          "                    the end of the run or on Ctrl-C",
+          "  -energy=<file>    current draws and supply voltage for the energy",
+          "                    figures of -stats (name = value lines)",
           "  num_nodes         number of nodes to simulate"};
 }
 

@@ -1,8 +1,11 @@
 #include "ctl/query_runner.hpp"
 
 #include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <cstdio>
 #include <fstream>
 #include <memory>
@@ -10,6 +13,7 @@
 
 #include "ctl/delivery_report.hpp"
 #include "ctl/run_record.hpp"
+#include "ctl/stats_tables.hpp"
 #include "ctl/verbs.hpp"
 #include "lib/session.hpp"
 #include "protocol/operator_messages.hpp"
@@ -167,6 +171,13 @@ class Runner {
   Runner(const RunRequest& request, std::ostream& out, std::ostream& err)
       : request_(request), out_(out), err_(err), session_(request.timeout),
         sink_(brelo_host::make_result_sink(request.format, out)) {}
+  Runner(const Runner&) = delete;
+  Runner& operator=(const Runner&) = delete;
+  // The temporary statistics file goes however the run ended.
+  ~Runner() {
+    std::error_code ignored;
+    if (stats_file_is_temporary_) std::filesystem::remove(stats_file_, ignored);
+  }
 
   int run() {
     std::optional<QueryFile> file = read_file(request_, err_);
@@ -214,6 +225,11 @@ class Runner {
       settings.program = request_.brelo;
       settings.event_mask = ctl::AM_UARTMSGSENTEVENT;  // results only
       if (request_.port_given) settings.command_port = request_.command_port;
+      if (request_.energy_figures) {
+        settings.energy_file = std::filesystem::absolute(*request_.energy_figures).string();
+      }
+      if ((request_.stats || request_.energy) && !choose_stats_file()) return EXIT_USAGE;
+      settings.stats_file = stats_file_;
       if (!session_.start(settings)) {
         status = failure();
         // One that never opened its ports is simply killed.
@@ -233,6 +249,7 @@ class Runner {
     if (!session_.end() && status == EXIT_DONE) status = failure();
     if (request_.progress) err_ << results_ << (results_ == 1 ? " result\n" : " results\n");
     if (status == EXIT_DONE) report_delivery(*file, plan, interrupted != 0 ? last_seen_ : until);
+    if (status == EXIT_DONE && !stats_file_.empty()) status = report_statistics();
     return status;
   }
 
@@ -264,6 +281,40 @@ class Runner {
     if (summary.empty()) return;
     print_delivery_table(summary, err_);
     if (request_.format == brelo_host::ResultFormat::json) out_ << delivery_json(summary) << "\n";
+  }
+
+  // Where brelo writes its statistics: stats.json in the --out folder, or
+  // a temporary file.
+  bool choose_stats_file() {
+    if (request_.out_dir) {
+      stats_file_ = std::filesystem::absolute(*request_.out_dir + "/stats.json").string();
+      return true;
+    }
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") +
+                          "/brelo-stats-XXXXXX";
+    const int fd = ::mkstemp(pattern.data());
+    if (fd < 0) {
+      err_ << program << ": --stats: cannot create a temporary file in " << pattern << "\n";
+      return false;
+    }
+    ::close(fd);
+    stats_file_ = pattern;
+    stats_file_is_temporary_ = true;
+    return true;
+  }
+
+  // The tables --stats and --energy ask for, from the file brelo wrote.
+  int report_statistics() {
+    std::string why;
+    std::optional<brelo_host::JsonValue> stats = read_statistics(stats_file_, why);
+    if (!stats) {
+      err_ << program << ": no statistics: " << why << "\n";
+      return EXIT_CONNECTION;
+    }
+    if (request_.stats) print_statistics_table(*stats, err_);
+    if (request_.energy) print_energy_table(*stats, err_);
+    return EXIT_DONE;
   }
 
   // The folder of --out, with the files that are known before the run.
@@ -320,6 +371,8 @@ class Runner {
   int64_t results_ = 0;
   DeliveryCount delivered_;
   int64_t last_seen_ = 0;  // the latest virtual time the run was seen at
+  std::string stats_file_;  // brelo's -stats= file; empty: none
+  bool stats_file_is_temporary_ = false;
 };
 }  // namespace
 

@@ -38,6 +38,9 @@ struct RunRequest {
   std::string brelo;        // the program to start; empty: beside brelo-ctl
   std::chrono::milliseconds timeout{5000};
   bool progress = false;    // show progress on `err`
+  bool stats = false;       // print brelo's per-mote statistics on `err` at the end
+  bool energy = false;      // print its per-mote energy on `err` at the end
+  std::optional<std::string> energy_figures;  // brelo's -energy= file
 };
 
 int run_queries(const RunRequest& request, std::ostream& out, std::ostream& err);

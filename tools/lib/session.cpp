@@ -40,6 +40,8 @@ std::vector<std::string> brelo_arguments(const SimulationSettings& s, uint16_t p
   } else if (s.lossy_radio) {
     args.push_back("-r=lossy");
   }
+  if (!s.stats_file.empty()) args.push_back("-stats=" + s.stats_file);
+  if (!s.energy_file.empty()) args.push_back("-energy=" + s.energy_file);
   args.push_back(std::to_string(s.motes));
   return args;
 }

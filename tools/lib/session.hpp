@@ -54,6 +54,8 @@ struct SimulationSettings {
   bool lossy_radio = false;  // link probabilities count only under it
   std::string lossy_file;    // the lossy model's links (-rf=); empty: lossy.nss
   std::optional<uint16_t> event_mask;  // the events it sends; nullopt: all
+  std::string stats_file;    // -stats=: its statistics file; empty: none
+  std::string energy_file;   // -energy=: its energy figures; empty: the defaults
 };
 
 // The simulation a plan asks for (the rate and program left as they are).

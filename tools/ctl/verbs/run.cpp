@@ -76,7 +76,21 @@ const Option out{.name = "--out",
                  .value = "DIR",
                  .help = "also write the run to folder DIR: results.csv, the\n"
                          "query file, run.txt (brelo's command line, seed,\n"
-                         "ports, version, commit) and delivery.csv"};
+                         "ports, version, commit) and delivery.csv (and\n"
+                         "stats.json with --stats or --energy)"};
+const Option stats{.name = "--stats",
+                   .help = "at the end, print per mote on standard error: packets\n"
+                           "sent, received, failed CRC, acknowledged; serial\n"
+                           "packets; records written and read; results; time on\n"
+                           "(docs/statistics.md)"};
+const Option energy{.name = "--energy",
+                    .help = "at the end, print the energy per mote and power state\n"
+                            "on standard error"};
+const Option figures{.name = "--figures",
+                     .kind = Option::Kind::text,
+                     .value = "FILE",
+                     .help = "the energy's current draws and voltage from FILE\n"
+                             "(brelo -energy=FILE; implies --energy)"};
 const Option check{.name = "--check", .help = "check the file and list its messages; run nothing"};
 const Option attach{.name = "--attach",
                     .help = "use the simulation already running on --port; the\n"
@@ -116,6 +130,12 @@ int run_file(Invocation& call) {
   request.port_given = call.port_given;
   request.timeout = call.timeout;
   request.progress = call.err == &std::cerr && ::isatty(STDERR_FILENO) == 1;
+  request.stats = call.has(stats);
+  request.energy_figures = call.text(figures);
+  request.energy = call.has(energy) || request.energy_figures.has_value();
+  if ((request.stats || request.energy) && request.attach) {
+    throw UsageError{"--stats and --energy need a simulation brelo-ctl starts (not --attach)"};
+  }
   return run_queries(request, *call.out, *call.err);
 }
 }  // namespace
@@ -127,7 +147,8 @@ Verb run_verb() {
               "usage: brelo-ctl run FILE [--csv | --json] [--until S] [--motes N] [--seed N]\n"
               "                     [--adc SETTINGS] [--link SETTINGS]\n"
               "                     [--topology FILE | --lossy FILE] [--rate F | --rate max]\n"
-              "                     [--fast] [--out DIR] [--check] [--attach] [--brelo PATH]\n"
+              "                     [--fast] [--out DIR] [--stats] [--energy]\n"
+              "                     [--figures FILE] [--check] [--attach] [--brelo PATH]\n"
               "Reads and checks a query file (see docs/queries.md; nothing is sent when it\n"
               "has mistakes), starts a simulation of the file's network, installs and\n"
               "starts the queries at their virtual times and prints each result that\n"
@@ -138,8 +159,8 @@ Verb run_verb() {
               "so that brelo-ctl --port PORT watch, var, ... can follow it. It sends\n"
               "watchers the results only (widen it with brelo-ctl mask and dbg).\n"
               "Progress goes to standard error when it is a terminal.\n",
-          .options = {csv, json, until, motes, seed, adc, link, topology, lossy, rate, fast, out, check,
-                      attach, brelo},
+          .options = {csv, json, until, motes, seed, adc, link, topology, lossy, rate, fast, out, stats,
+                      energy, figures, check, attach, brelo},
           .help_column = 18,
           .notes = "Exit status 2 when the file has mistakes (each reported as FILE:LINE) or\n"
                    "--out cannot write its folder.\n",
