@@ -62,6 +62,8 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& args) {
     } else if (auto v = value_after(arg, "-port=")) {
       o.control_port = atoi_clamped(v->c_str());
       if (o.control_port < 1 || o.control_port > 65534) return fail(CommandLineError::bad_port, *v);
+    } else if (auto v = value_after(arg, "-trace=")) {
+      o.trace_file = *v;
     } else if (arg == "-p") {
       o.power_profiling = true;
     } else if (arg == "-cpuprof") {

@@ -24,6 +24,7 @@ struct SimOptions {
   bool cpu_profiling = false;               // -cpuprof
   int control_port = 10584;                 // -port=, command port; events on the next one
   bool fast = false;                        // -fast: lazy sampling of silent channels
+  std::optional<std::string> trace_file;    // -trace=, a pcap file of the run's packets
   double rate = 1000.0;                     // the rate text as a number
   int num_nodes = 0;                        // the last argument
 };

@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "kernel/dbg.hpp"
+#include "kernel/exit_hooks.hpp"
 
 namespace {
 volatile sig_atomic_t sigint_received = 0;
@@ -43,6 +44,7 @@ void exit_on_sigint() {
     printTime(text, sizeof text);
     std::printf("Exiting on SIGINT at %s.\n", text);
   }
+  run_end_hooks();
   std::fflush(stdout);
   std::fflush(stderr);
   // Skip static destructors: control threads may still be using shared state.

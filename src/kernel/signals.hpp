@@ -19,7 +19,8 @@ bool sigint_pending();
 // then (every 65,536 passes: about 4 ms at full speed).
 void let_signals_through();
 
-// Prints "Exiting on SIGINT at <time>." and ends the process with status 0.
+// Prints "Exiting on SIGINT at <time>.", runs the run-end hooks
+// (exit_hooks.hpp) and ends the process with status 0.
 [[noreturn]] void exit_on_sigint();
 
 // Blocks SIGINT in the calling thread while alive, so that threads created

@@ -33,6 +33,7 @@ void Brelo_help(const char* program) {
   std::fputs("                    (simple radio model; radio, simmem debug lines off).\n", stderr);
   std::fputs("                    Same results except for the order of events sharing a\n", stderr);
   std::fputs("                    tick: lines of one tick may interleave differently.\n", stderr);
+  std::fputs("  -trace=<file>     write the packets sent and received to <file> (pcap)\n", stderr);
   std::fputs("  num_nodes         number of nodes to simulate\n", stderr);
   std::fputs("\n", stderr);
   dbg_help();

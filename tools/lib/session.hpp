@@ -54,6 +54,7 @@ struct SimulationSettings {
   bool lossy_radio = false;  // link probabilities count only under it
   std::string lossy_file;    // the lossy model's links (-rf=); empty: lossy.nss
   std::optional<uint16_t> event_mask;  // the events it sends; nullopt: all
+  std::string trace_file;    // a packet trace (pcap) it writes (-trace=); empty: none
 };
 
 // The simulation a plan asks for (the rate and program left as they are).
