@@ -100,6 +100,7 @@ std::vector<std::string> documented_help_lines() {
           "  -t=<sec>          run simulation for <sec> virtual seconds",
           "  -seed=<seed>      use random seed <seed>",
           "  -p                do power profiling",
+          "  -trace=<file>     write the packets sent and received to <file> (pcap)",
           "  num_nodes         number of nodes to simulate"};
 }
 

@@ -24,7 +24,8 @@ TEST(CommandLine, DefaultsWithOnlyAMoteCount) {
 
 TEST(CommandLine, EveryOptionIsRead) {
   ParsedCommandLine p = parse({"-gui", "-nodbgout", "-a=random", "-b=3", "-ef=store", "-l=2.5",
-                               "-s=2", "-t=7", "-seed=42", "-p", "-cpuprof", "9"});
+                               "-s=2", "-t=7", "-seed=42", "-p", "-cpuprof", "-trace=run.pcap",
+                               "9"});
   ASSERT_EQ(p.error, CommandLineError::none);
   const SimOptions& o = p.options;
   EXPECT_TRUE(o.gui);
@@ -38,6 +39,7 @@ TEST(CommandLine, EveryOptionIsRead) {
   EXPECT_EQ(o.seed, 42);
   EXPECT_TRUE(o.power_profiling);
   EXPECT_TRUE(o.cpu_profiling);
+  EXPECT_EQ(o.trace_file, "run.pcap");
   EXPECT_EQ(o.num_nodes, 9);
 }
 
