@@ -20,6 +20,7 @@
 #include "kernel/command_line.hpp"
 #include "kernel/dbg.hpp"
 #include "kernel/driver.hpp"
+#include "kernel/exit_hooks.hpp"
 #include "kernel/io_pins.hpp"
 #include "kernel/pacing.hpp"
 #include "kernel/schedule.hpp"
@@ -31,6 +32,7 @@
 #include "radio/connectivity.hpp"
 #include "radio/packet_sim.hpp"
 #include "radio/spatial_model.hpp"
+#include "trace/packet_trace.hpp"
 
 namespace {
 [[noreturn]] void fail(const char* format, const char* text) {
@@ -142,6 +144,16 @@ int main(int argc, char** argv) {
   }
   dbg_clear(DBG_SIM | DBG_BOOT, "SIM: EEPROM system initialized.\n");
 
+  if (options.trace_file) {
+    std::string why;
+    if (!packet_trace::open(*options.trace_file, why)) {
+      std::fprintf(stderr, "SIM: Cannot write trace file %s: %s\n", options.trace_file->c_str(),
+                   why.c_str());
+      std::exit(-1);
+    }
+    at_run_end(packet_trace::close);
+  }
+
   create_simple_spatial_model();
   vex_state.radio_kb_rate = 40;
   vex_state_model_init();
@@ -172,6 +184,7 @@ int main(int argc, char** argv) {
   if (options.fast) hooks.skipped_event_at_or_after = ChannelMonSleep::next_skipped_sample;
   if (PowerStateM::cpu_on()) hooks.cpu_checkpoint = PowerStateM::PowerState_CPUCycleCheckpoint;
   run_main_loop(options.stop_time, hooks);
+  run_end_hooks();
 
   if (PowerStateM::power_on() || PowerStateM::cpu_on()) PowerStateM::PowerState_stop();
   run_report::write("time limit");

@@ -66,6 +66,8 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& args) {
       o.stats_file = *v;
     } else if (auto v = value_after(arg, "-energy=")) {
       o.energy_file = *v;
+    } else if (auto v = value_after(arg, "-trace=")) {
+      o.trace_file = *v;
     } else if (arg == "-p") {
       o.power_profiling = true;
     } else if (arg == "-cpuprof") {

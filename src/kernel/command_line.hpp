@@ -26,6 +26,7 @@ struct SimOptions {
   bool fast = false;                        // -fast: lazy sampling of silent channels
   std::optional<std::string> stats_file;    // -stats=: run statistics as JSON
   std::optional<std::string> energy_file;   // -energy=: current draws for the energy figures
+  std::optional<std::string> trace_file;    // -trace=, a pcap file of the run's packets
   double rate = 1000.0;                     // the rate text as a number
   int num_nodes = 0;                        // the last argument
 };

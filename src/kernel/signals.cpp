@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "kernel/dbg.hpp"
+#include "kernel/exit_hooks.hpp"
 #include "kernel/sim_requests.hpp"
 
 namespace {
@@ -51,6 +52,7 @@ void exit_on_sigint() {
     std::printf("Exiting on SIGINT at %s.\n", text);
     if (sigint_exit_hook != nullptr) sigint_exit_hook();
   }
+  run_end_hooks();
   std::fflush(stdout);
   std::fflush(stderr);
   // Skip static destructors: control threads may still be using shared state.

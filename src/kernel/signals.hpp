@@ -18,7 +18,8 @@ void init_signals();
 // True once SIGINT has arrived.
 bool sigint_pending();
 
-// Prints "Exiting on SIGINT at <time>." and ends the process with status 0.
+// Prints "Exiting on SIGINT at <time>.", runs the run-end hooks
+// (exit_hooks.hpp) and ends the process with status 0.
 [[noreturn]] void exit_on_sigint();
 
 // Work that must be done before exit_on_sigint ends the process (it skips

@@ -37,6 +37,7 @@ void Brelo_help(const char* program) {
   std::fputs("                    the end of the run or on Ctrl-C\n", stderr);
   std::fputs("  -energy=<file>    current draws and supply voltage for the energy\n", stderr);
   std::fputs("                    figures of -stats (name = value lines)\n", stderr);
+  std::fputs("  -trace=<file>     write the packets sent and received to <file> (pcap)\n", stderr);
   std::fputs("  num_nodes         number of nodes to simulate\n", stderr);
   std::fputs("\n", stderr);
   dbg_help();

@@ -11,6 +11,7 @@
 #include "kernel/world.hpp"
 #include "net/am_promiscuous.hpp"
 #include "net/brelo_entry.hpp"
+#include "trace/packet_trace.hpp"
 
 namespace {
 // Bumped each time a mote's serial port is initialised, that is at every
@@ -51,6 +52,10 @@ void VEXH_uart_send(VEX_MsgPtr msg) {
   const int mote = vex_state.current_node.load();
   const vex_time_t now = sim::now();
   run_stats::count(run_stats::serial_sent);
+  if (packet_trace::enabled) [[unlikely]] {
+    packet_trace::write_host_packet(now, static_cast<uint16_t>(mote),
+                                    packet_trace::Direction::serial_to_host, *msg);
+  }
   VEX_Msg sent = *msg;  // the UARTMsgSentEvent payload: the record as it left
   sendVarnixEvent(static_cast<uint16_t>(mote), AM_UARTMSGSENTEVENT, now, &sent, sizeof sent);
 

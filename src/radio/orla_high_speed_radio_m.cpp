@@ -14,8 +14,10 @@
 #include "radio/channel_mon_c.hpp"
 #include "radio/radio_hardware.hpp"
 #include "radio/radio_timing_c.hpp"
+#include "radio/radio_trace.hpp"
 #include "radio/sec_ded_encoding.hpp"
 #include "radio/spi_byte_fifo_c.hpp"
+#include "trace/packet_trace.hpp"
 
 namespace OrlaHighSpeedRadioM {
 namespace {
@@ -81,6 +83,7 @@ void packetSent() {
 void packetReceived() {
   Vars& v = vars();
   v.state = IDLE_STATE;
+  if (packet_trace::enabled) [[unlikely]] RadioTrace::frame_received(*v.rec_ptr);
   VEX_MsgPtr next = upper.receive != nullptr ? upper.receive(v.rec_ptr) : v.rec_ptr;
   if (next != nullptr) v.rec_ptr = next;
   ChannelMonC::ChannelMon_startSymbolSearch();
@@ -141,6 +144,7 @@ void check_crc(Vars& v) {
   VEX_MsgPtr msg = v.rec_ptr;
   const bool passed = v.calc_crc == msg->crc;
   count_received(passed);
+  if (packet_trace::enabled) [[unlikely]] RadioTrace::crc_checked(*msg, v.msg_length, passed);
   if (passed) {
     dbg(DBG_CRC, "OrlaHighSpeedRadioM: Passed CRC. Expected: 0x%hx, received 0x%hx.\n", v.calc_crc,
         msg->crc);
@@ -215,6 +219,7 @@ result_t ChannelMon_idleDetect() {
     SpiByteFifoC::SpiByteFifo_send(VEXH_MHSR_start[0]);
     v.send_ptr->time = RadioTimingC::RadioTiming_currentTime();
     v.calc_crc = add_crc_byte(first, 0);
+    if (packet_trace::enabled) [[unlikely]] RadioTrace::frame_started(*v.send_ptr, v.msg_length);
   }
   RadioSendCoordinator_startSymbol();
   return SUCCESS;

@@ -104,6 +104,7 @@ std::vector<std::string> documented_help_lines() {
           "                    the end of the run or on Ctrl-C",
           "  -energy=<file>    current draws and supply voltage for the energy",
           "                    figures of -stats (name = value lines)",
+          "  -trace=<file>     write the packets sent and received to <file> (pcap)",
           "  num_nodes         number of nodes to simulate"};
 }
 

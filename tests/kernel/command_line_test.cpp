@@ -25,7 +25,7 @@ TEST(CommandLine, DefaultsWithOnlyAMoteCount) {
 TEST(CommandLine, EveryOptionIsRead) {
   ParsedCommandLine p = parse({"-gui", "-nodbgout", "-a=random", "-b=3", "-ef=store", "-l=2.5",
                                "-s=2", "-t=7", "-seed=42", "-p", "-cpuprof", "-stats=s.json",
-                               "-energy=e.txt", "9"});
+                               "-energy=e.txt", "-trace=run.pcap", "9"});
   ASSERT_EQ(p.error, CommandLineError::none);
   const SimOptions& o = p.options;
   EXPECT_TRUE(o.gui);
@@ -41,6 +41,7 @@ TEST(CommandLine, EveryOptionIsRead) {
   EXPECT_TRUE(o.cpu_profiling);
   EXPECT_EQ(o.stats_file, "s.json");  // not taken for -s=
   EXPECT_EQ(o.energy_file, "e.txt");  // nor for -ef=
+  EXPECT_EQ(o.trace_file, "run.pcap");
   EXPECT_EQ(o.num_nodes, 9);
 }
 

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -222,6 +223,10 @@ class Runner {
       brelo_host::SimulationSettings settings = brelo_host::settings_for(plan);
       settings.rate = request_.rate;
       settings.fast = request_.fast;
+      // Absolute, so that it names the same file wherever brelo runs.
+      if (request_.trace_file) {
+        settings.trace_file = std::filesystem::absolute(*request_.trace_file).string();
+      }
       settings.program = request_.brelo;
       settings.event_mask = ctl::AM_UARTMSGSENTEVENT;  // results only
       if (request_.port_given) settings.command_port = request_.command_port;

@@ -35,6 +35,7 @@ struct RunRequest {
   double rate = 20;         // real-time factor of a simulation we start
   bool fast = false;        // start it with -fast
   std::optional<std::string> out_dir;  // write the run's record there (run_record.hpp)
+  std::optional<std::string> trace_file;  // the simulation writes a packet trace there
   std::string brelo;        // the program to start; empty: beside brelo-ctl
   std::chrono::milliseconds timeout{5000};
   bool progress = false;    // show progress on `err`

@@ -35,6 +35,7 @@ std::vector<std::string> brelo_arguments(const SimulationSettings& s, uint16_t p
                                    "-t=" + std::to_string(s.until)};
   if (s.fast) args.push_back("-fast");
   if (s.random_adc) args.push_back("-a=random");
+  if (!s.trace_file.empty()) args.push_back("-trace=" + s.trace_file);
   if (!s.lossy_file.empty()) {
     args.push_back("-rf=" + s.lossy_file);
   } else if (s.lossy_radio) {

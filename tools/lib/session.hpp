@@ -56,6 +56,7 @@ struct SimulationSettings {
   std::optional<uint16_t> event_mask;  // the events it sends; nullopt: all
   std::string stats_file;    // -stats=: its statistics file; empty: none
   std::string energy_file;   // -energy=: its energy figures; empty: the defaults
+  std::string trace_file;    // a packet trace (pcap) it writes (-trace=); empty: none
 };
 
 // The simulation a plan asks for (the rate and program left as they are).

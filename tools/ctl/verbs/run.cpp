@@ -91,6 +91,11 @@ const Option figures{.name = "--figures",
                      .value = "FILE",
                      .help = "the energy's current draws and voltage from FILE\n"
                              "(brelo -energy=FILE; implies --energy)"};
+const Option trace{.name = "--trace",
+                   .kind = Option::Kind::text,
+                   .value = "FILE",
+                   .help = "brelo writes the packets of the run to FILE, a pcap\n"
+                           "file for Wireshark (docs/traces.md)"};
 const Option check{.name = "--check", .help = "check the file and list its messages; run nothing"};
 const Option attach{.name = "--attach",
                     .help = "use the simulation already running on --port; the\n"
@@ -113,6 +118,7 @@ int run_file(Invocation& call) {
   }
   request.fast = call.has(fast);
   request.out_dir = call.text(out);
+  request.trace_file = call.text(trace);
   if (auto settings = call.text(adc)) request.adc.push_back(*settings);
   if (auto settings = call.text(link)) request.links.push_back(*settings);
   request.topology = call.text(topology);
@@ -126,6 +132,9 @@ int run_file(Invocation& call) {
   if (auto path = call.text(brelo)) request.brelo = *path;
   request.check_only = call.has(check);
   request.attach = call.has(attach);
+  if (request.attach && request.trace_file) {
+    throw UsageError{"--trace needs a simulation brelo-ctl starts; give the running one -trace=FILE"};
+  }
   request.command_port = call.command_port;
   request.port_given = call.port_given;
   request.timeout = call.timeout;
@@ -148,7 +157,8 @@ Verb run_verb() {
               "                     [--adc SETTINGS] [--link SETTINGS]\n"
               "                     [--topology FILE | --lossy FILE] [--rate F | --rate max]\n"
               "                     [--fast] [--out DIR] [--stats] [--energy]\n"
-              "                     [--figures FILE] [--check] [--attach] [--brelo PATH]\n"
+              "                     [--figures FILE] [--trace FILE] [--check] [--attach]\n"
+              "                     [--brelo PATH]\n"
               "Reads and checks a query file (see docs/queries.md; nothing is sent when it\n"
               "has mistakes), starts a simulation of the file's network, installs and\n"
               "starts the queries at their virtual times and prints each result that\n"
@@ -160,7 +170,7 @@ Verb run_verb() {
               "watchers the results only (widen it with brelo-ctl mask and dbg).\n"
               "Progress goes to standard error when it is a terminal.\n",
           .options = {csv, json, until, motes, seed, adc, link, topology, lossy, rate, fast, out, stats,
-                      energy, figures, check, attach, brelo},
+                      energy, figures, trace, check, attach, brelo},
           .help_column = 18,
           .notes = "Exit status 2 when the file has mistakes (each reported as FILE:LINE) or\n"
                    "--out cannot write its folder.\n",

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs the Debian packages brelo needs to build and test: the compiler,
+# CMake, Ninja, GoogleTest, libpcap (packet traces) and tshark (the trace
+# tests). Only missing packages are installed, so running it again does
+# nothing. --ci adds what CI's sanitizer, fuzzing and benchmark runs use.
+set -euo pipefail
+
+packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libpcap-dev tshark)
+if [ "${1:-}" = "--ci" ]; then
+  packages+=(libbenchmark-dev time clang libclang-rt-14-dev)
+fi
+
+if ! command -v dpkg-query >/dev/null 2>&1 || ! command -v apt-get >/dev/null 2>&1; then
+  echo "scripts/setup.sh: not a Debian system; make sure these are installed: ${packages[*]}" >&2
+  exit 0
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+echo "scripts/setup.sh: installing ${missing[*]}" >&2
+$sudo apt-get update -qq
+# Non-interactive: tshark's installer would otherwise ask about capture rights.
+$sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
