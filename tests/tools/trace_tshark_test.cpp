@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "lib/json_reader.hpp"
 #include "../control/brelo_process.hpp"
 #include "lib/session.hpp"
 #include "protocol/debug_modes.hpp"
@@ -155,6 +156,8 @@ TEST_F(TraceInWireshark, CountsPerMoteMatchTheSimulationsOwn) {
   settings.program = BRELO_BINARY;
   settings.rate = brelo_host::UNLIMITED_RATE;
   settings.trace_file = trace;
+  const std::string stats = temp_trace("tree_stats") + ".json";
+  settings.stats_file = stats;
   settings.event_mask = ctl::AM_DEBUGMSGEVENT | ctl::AM_RADIOMSGSENTEVENT;
   brelo_host::Session session(milliseconds(20000));
   ASSERT_TRUE(session.start(settings)) << session.error().text;
@@ -203,5 +206,25 @@ TEST_F(TraceInWireshark, CountsPerMoteMatchTheSimulationsOwn) {
   EXPECT_EQ(traced_received, received);
   EXPECT_EQ(traced_failed, failed);
   EXPECT_FALSE(failed.empty()) << "the run was meant to have collisions";
+
+  // The statistics file counts the same frames: sends as they complete,
+  // receptions and CRC failures at the same check as the trace.
+  std::ifstream stats_in(stats);
+  std::stringstream stats_text;
+  stats_text << stats_in.rdbuf();
+  std::string why;
+  std::optional<brelo_host::JsonValue> report = brelo_host::parse_json(stats_text.str(), why);
+  ASSERT_TRUE(report) << why;
+  const brelo_host::JsonValue* motes = report->find("motes");
+  ASSERT_NE(motes, nullptr);
+  ASSERT_EQ(motes->items.size(), static_cast<std::size_t>(plan.motes));
+  for (const brelo_host::JsonValue& m : motes->items) {
+    const int mote = static_cast<int>(m.number_at("mote"));
+    SCOPED_TRACE("mote " + std::to_string(mote));
+    EXPECT_EQ(m.number_at("packets_sent"), completed[mote]);
+    EXPECT_EQ(m.number_at("packets_received"), traced_received[mote]);
+    EXPECT_EQ(m.number_at("packets_crc_failed"), traced_failed[mote]);
+  }
   std::remove(trace.c_str());
+  std::remove(stats.c_str());
 }
