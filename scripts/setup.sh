@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Installs the Debian packages brelo needs to build and test: the compiler,
-# CMake, Ninja, GoogleTest, libpcap (packet traces) and tshark (the trace
-# tests). Only missing packages are installed, so running it again does
-# nothing. --ci adds what CI's sanitizer, fuzzing and benchmark runs use.
+# CMake, Ninja, GoogleTest, libpcap (packet traces), tshark (the trace
+# tests) and cpp-httplib (brelo-ctl view's web server). Only missing
+# packages are installed, so running it again does nothing. --ci adds what CI's sanitizer, fuzzing and benchmark runs use.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libpcap-dev tshark)
+packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libpcap-dev tshark libcpp-httplib-dev)
 if [ "${1:-}" = "--ci" ]; then
   packages+=(libbenchmark-dev time clang libclang-rt-14-dev)
 fi

@@ -385,4 +385,15 @@ int run_queries(const RunRequest& request, std::ostream& out, std::ostream& err)
   return Runner(request, out, err).run();
 }
 
+std::optional<Plan> plan_of(const RunRequest& request, std::ostream& err) {
+  std::optional<QueryFile> file = read_file(request, err);
+  if (!file) return std::nullopt;
+  CompileResult compiled = compile(*file);
+  for (const Diagnostic& w : compiled.warnings) {
+    err << w.file << ":" << w.line << ": warning: " << w.text << "\n";
+  }
+  if (!report_errors(compiled.errors, err)) return std::nullopt;
+  return std::move(compiled.plan);
+}
+
 }  // namespace brelo_ctl

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "lib/result_sinks.hpp"
+#include "queryfile/query_compile.hpp"
 
 namespace brelo_ctl {
 
@@ -45,5 +46,10 @@ struct RunRequest {
 };
 
 int run_queries(const RunRequest& request, std::ostream& out, std::ostream& err);
+
+// The plan of the request's file with its command-line settings, for a
+// simulation brelo-ctl starts: read, checked and compiled, warnings and
+// mistakes reported on `err` (nullopt when there are mistakes).
+std::optional<query_file::Plan> plan_of(const RunRequest& request, std::ostream& err);
 
 }  // namespace brelo_ctl

@@ -21,5 +21,6 @@ Verb interrupt_verb();
 Verb run_verb();
 Verb var_verb();
 Verb topology_verb();
+Verb view_verb();
 
 }  // namespace brelo_ctl

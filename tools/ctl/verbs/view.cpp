@@ -1,0 +1,332 @@
+// brelo-ctl view: a live view of a simulation in the browser. It serves a
+// page on 127.0.0.1, forwards the simulation's events to it as they come
+// and carries out the page's commands over the command port.
+
+#include <signal.h>
+
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <set>
+#include <sstream>
+
+#include "ctl/arguments.hpp"
+#include "ctl/query_runner.hpp"
+#include "ctl/verbs/all.hpp"
+#include "ctl/view_commands.hpp"
+#include "lib/json.hpp"
+#include "lib/session.hpp"
+#include "protocol/radio_models.hpp"
+#include "topology/placement.hpp"
+#include "view/display_events.hpp"
+#include "view/view_server.hpp"
+
+namespace brelo_ctl {
+namespace {
+using brelo_view::Reply;
+
+const Option http_port{.name = "--http-port",
+                       .kind = Option::Kind::integer,
+                       .value = "P",
+                       .help = "serve the page on 127.0.0.1:P (default: a free port)",
+                       .whole_low = 0,
+                       .whole_high = 65535,
+                       .complaint = "--http-port takes a port from 0 to 65535"};
+const Option web{.name = "--web",
+                 .kind = Option::Kind::text,
+                 .value = "DIR",
+                 .help = "the page's files (default: web/ beside brelo-ctl)"};
+const Option rate{.name = "--rate",
+                  .kind = Option::Kind::number,
+                  .value = "F",
+                  .help = "with FILE: run at most F times faster than real\n"
+                          "time (default 1; the page changes it)",
+                  .low = 0.001,
+                  .high = 1000000,
+                  .complaint = "--rate takes a number from 0.001 to 1000000"};
+const Option dbg{.name = "--dbg",
+                 .kind = Option::Kind::text,
+                 .value = "MODES",
+                 .help = "with FILE: the debug lines the page shows, named as\n"
+                         "in DBG (default boot,usr1)"};
+const Option positions{.name = "--positions",
+                       .kind = Option::Kind::text,
+                       .value = "FILE",
+                       .help = "where the motes stand, a 'mote x y' line each (as\n"
+                               "brelo-ctl topology --positions writes it; default:\n"
+                               "NAME.pos beside the topology file NAME.nss)"};
+const Option brelo{.name = "--brelo",
+                   .kind = Option::Kind::text,
+                   .value = "PATH",
+                   .help = "the simulator to start (default: the brelo beside\n"
+                           "brelo-ctl)"};
+
+volatile sig_atomic_t interrupted = 0;
+void on_interrupt(int) { interrupted = 1; }
+
+// Ctrl-C ends the view in order while this lives.
+class InterruptGuard {
+ public:
+  InterruptGuard() {
+    interrupted = 0;
+    struct sigaction action {};
+    action.sa_handler = on_interrupt;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, &old_int_);
+    ::sigaction(SIGTERM, &action, &old_term_);
+  }
+  ~InterruptGuard() {
+    ::sigaction(SIGINT, &old_int_, nullptr);
+    ::sigaction(SIGTERM, &old_term_, nullptr);
+  }
+
+ private:
+  struct sigaction old_int_ {};
+  struct sigaction old_term_ {};
+};
+
+// What /api/info tells: learnt from the simulation's initial event and
+// kept up to date by the pump and the page's commands.
+class SimulationFacts {
+ public:
+  void initial(const ctl::VarnixInitEvent& init) {
+    {
+      std::lock_guard lock(mutex_);
+      motes_ = init.numMotes;
+      radio_model_ = protocol::radio_model_name(init.radioModel);
+      rate_ = init.rate / 1000.0;
+      known_ = true;
+    }
+    known_changed_.notify_all();
+  }
+  void reached(int64_t time) {
+    std::lock_guard lock(mutex_);
+    time_ = time;
+  }
+  // The facts as JSON; waits a moment for the initial event, which arrives
+  // as soon as the pump watches.
+  std::string json(double rate_set, const std::string& positions, const std::string& results) {
+    std::unique_lock lock(mutex_);
+    known_changed_.wait_for(lock, std::chrono::seconds(2), [this] { return known_; });
+    brelo_host::JsonObject info;
+    info.raw("motes", std::to_string(motes_))
+        .text("radio_model", radio_model_)
+        .raw("rate", number(rate_set >= 0 ? rate_set : rate_))
+        .raw("time", brelo_view::seconds_json(time_))
+        .raw("positions", positions)
+        .raw("results", results);
+    return info.str();
+  }
+
+ private:
+  static std::string number(double value) {
+    std::ostringstream text;
+    text << value;
+    return text.str();
+  }
+
+  std::mutex mutex_;
+  std::condition_variable known_changed_;
+  bool known_ = false;
+  int motes_ = 0;
+  std::string radio_model_ = "simple";
+  double rate_ = 0;
+  int64_t time_ = 0;
+};
+
+// The placement as [[x,y],...], or null when none is known. An unreadable
+// file given on the command line is a usage error; the one guessed beside
+// the topology is simply skipped.
+std::optional<std::string> positions_json(const std::string& file, bool given, std::ostream& err) {
+  if (file.empty()) return "null";
+  std::ifstream in(file);
+  if (!in) {
+    if (!given) return "null";
+    err << program << ": cannot read " << file << "\n";
+    return std::nullopt;
+  }
+  std::stringstream text;
+  text << in.rdbuf();
+  topology::PlacementRead read = topology::read_placement(text.str(), file);
+  for (const topology::FileError& e : read.errors) err << topology::format(e) << "\n";
+  if (!read.errors.empty()) return given ? std::nullopt : std::optional<std::string>("null");
+  std::string json = "[";
+  for (const topology::Position& p : read.positions) {
+    std::ostringstream pair;
+    pair << (json.size() > 1 ? "," : "") << "[" << p.x << "," << p.y << "]";
+    json += pair.str();
+  }
+  return json + "]";
+}
+
+// {"fields":[...]} with every field the plan's results may carry beside
+// mote, timestamp and epoch; null without a plan.
+std::string results_json(const std::optional<query_file::Plan>& plan) {
+  if (!plan) return "null";
+  std::vector<std::string> names;
+  std::set<std::string> seen = {"", "mote", "timestamp", "epoch"};
+  for (const query_file::ResultLayout& r : plan->results) {
+    for (const std::string& name : r.layout) {
+      if (seen.insert(name).second) names.push_back(name);
+    }
+  }
+  std::string json = "{\"fields\":[";
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    json += (i == 0 ? "" : ",") + brelo_host::json_string(names[i]);
+  }
+  return json + "]}";
+}
+
+// The speed the clock events report: virtual seconds per wall second over
+// the last interval.
+class SpeedMeter {
+ public:
+  double update(int64_t now) {
+    auto wall = std::chrono::steady_clock::now();
+    double real = std::chrono::duration<double>(wall - last_wall_).count();
+    double speed = real > 0 ? static_cast<double>(now - last_ticks_) / TICKS_PER_SECOND / real : 0;
+    last_wall_ = wall;
+    last_ticks_ = now;
+    return speed;
+  }
+
+ private:
+  std::chrono::steady_clock::time_point last_wall_ = std::chrono::steady_clock::now();
+  int64_t last_ticks_ = 0;
+};
+
+int session_failure(const brelo_host::Session& session, uint16_t port, std::ostream& err) {
+  using Kind = brelo_host::SessionError::Kind;
+  const brelo_host::SessionError& error = session.error();
+  switch (error.kind) {
+    case Kind::not_running:
+      err << program << ": no simulator is listening on 127.0.0.1:" << port
+          << " (start brelo, or give a query file to let brelo-ctl start one)\n";
+      return EXIT_NOT_RUNNING;
+    case Kind::start_failed: err << program << ": " << error.text << "\n"; break;
+    case Kind::unclean_end: err << program << ": the simulation did not end cleanly\n"; break;
+    default: err << program << ": the simulation went away (" << error.text << ")\n"; break;
+  }
+  return EXIT_CONNECTION;
+}
+
+int view(Invocation& call) {
+  std::ostream& err = *call.err;
+  const auto port = static_cast<uint16_t>(call.integer(http_port).value_or(0));
+  const double start_rate = call.number(rate).value_or(1);
+  std::string why;
+  const int64_t modes = checked(parse_dbg_modes(call.text(dbg).value_or("boot,usr1"), &why), why);
+
+  std::optional<query_file::Plan> plan;
+  if (!call.words.empty()) {
+    RunRequest request;
+    request.file = call.words[0];
+    plan = plan_of(request, err);
+    if (!plan) return EXIT_USAGE;
+  }
+  std::string placement = call.text(positions).value_or("");
+  if (placement.empty() && plan && !plan->topology.empty()) {
+    placement = std::filesystem::path(plan->topology).replace_extension(".pos").string();
+  }
+  std::optional<std::string> placed = positions_json(placement, call.has(positions), err);
+  if (!placed) return EXIT_USAGE;
+  const std::string results = results_json(plan);
+  const std::string web_dir = brelo_view::find_web_dir(call.text(web).value_or(""), BRELO_WEB_DIR);
+  if (!std::filesystem::is_regular_file(std::filesystem::path(web_dir) / "index.html")) {
+    err << program << ": warning: no index.html in " << web_dir << " (--web DIR names the page's folder)\n";
+  }
+
+  InterruptGuard guard;
+  brelo_host::Session session(call.timeout);
+  int64_t until = INT64_MAX;
+  if (plan) {
+    brelo_host::SimulationSettings settings = brelo_host::settings_for(*plan);
+    settings.rate = start_rate;
+    settings.program = call.text(brelo).value_or("");
+    if (call.port_given) settings.command_port = call.command_port;
+    if (!session.start(settings)) {
+      int status = session_failure(session, call.command_port, err);
+      session.end();
+      return status;
+    }
+    err << program << ": brelo runs on ports " << session.command_port() << " (commands) and "
+        << session.command_port() + 1 << " (events)\n";
+    until = static_cast<int64_t>(plan->until * TICKS_PER_SECOND);
+    if (!session.commands().set_dbg(modes) || !session.apply(*plan)) {
+      int status = session_failure(session, session.command_port(), err);
+      session.end();
+      return status;
+    }
+  } else if (!session.attach(call.command_port)) {
+    return session_failure(session, call.command_port, err);
+  }
+
+  brelo_view::ViewServer server(web_dir);
+  SimulationFacts facts;
+  ViewCommands commands(session.command_port(), call.timeout, [&server](int64_t time, uint16_t mote, bool on) {
+    server.publish(brelo_view::power_event(time, mote, on));
+  });
+  server.on_get("/api/info", [&] {
+    return Reply{200, facts.json(commands.rate_set(), *placed, results)};
+  });
+  server.on_get("/api/variables", [] { return Reply{200, variable_names_json()}; });
+  server.on_post("/api/rate", [&commands](const auto& body) { return commands.rate(body); });
+  server.on_post("/api/mote", [&commands](const auto& body) { return commands.mote(body); });
+  server.on_post("/api/link", [&commands](const auto& body) { return commands.link(body); });
+  server.on_post("/api/var", [&commands](const auto& body) { return commands.variable(body); });
+  server.on_post("/api/serial", [&commands](const auto& body) { return commands.serial(body); });
+  if (!server.start(port)) {
+    err << program << ": cannot serve on 127.0.0.1:" << port << " (in use? choose another with --http-port)\n";
+    session.end();
+    return EXIT_USAGE;
+  }
+  err << program << ": view at http://127.0.0.1:" << server.port() << "/" << std::endl;
+
+  // The pump acknowledges every event as soon as it has read it and only
+  // hands the page's queues a copy (they never wait), so the view paces the
+  // simulation no more than brelo-ctl watch would.
+  SpeedMeter speed;
+  brelo_host::PumpHandlers handlers;
+  handlers.event = [&](const ctl::Event& event) {
+    if (const auto* init = std::get_if<ctl::VarnixInitEvent>(&event.body)) facts.initial(*init);
+    if (auto shown = brelo_view::display_event(event)) server.publish(*shown);
+  };
+  if (plan) {
+    handlers.result = [&server](const query_file::Result& result) {
+      server.publish(brelo_view::result_event(result));
+    };
+  }
+  handlers.progress = [&](int64_t now, int64_t) {
+    facts.reached(now);
+    server.publish(brelo_view::clock_event(now, speed.update(now)));
+  };
+  handlers.stop = [] { return interrupted != 0; };
+  int status = EXIT_DONE;
+  if (!session.pump(until, handlers)) status = session_failure(session, session.command_port(), err);
+  server.stop();
+  if (!session.end() && status == EXIT_DONE) status = session_failure(session, session.command_port(), err);
+  return status;
+}
+}  // namespace
+
+Verb view_verb() {
+  return {.name = "view",
+          .summary = "watch and steer a simulation in the browser",
+          .usage = "usage: brelo-ctl view [FILE] [--http-port P] [--web DIR] [--rate F]\n"
+                   "                      [--dbg MODES] [--positions FILE] [--brelo PATH]\n"
+                   "Serves a page on 127.0.0.1 that shows the simulation live: its motes, their\n"
+                   "LEDs, the packets they send, the results and the debug lines, and lets you\n"
+                   "pause it, set its rate, switch motes, set links, read variables and send\n"
+                   "serial messages. Standard error gives the page's address.\n"
+                   "Without FILE it watches the simulation running on --port; with a query\n"
+                   "FILE it starts one as brelo-ctl run does and ends with it, at the file's\n"
+                   "time limit or on Ctrl-C.\n",
+          .options = {http_port, web, rate, dbg, positions, brelo},
+          .help_column = 16,
+          .min_words = 0,
+          .max_words = 1,
+          .run = view};
+}
+
+}  // namespace brelo_ctl
