@@ -116,6 +116,8 @@ void ViewServer::stop() {
 
 void ViewServer::publish(const DisplayEvent& event) {
   std::lock_guard lock(pages_mutex_);
+  if (event.kind == DisplayKind::led) leds_[event.mote] = event;
+  if (event.kind == DisplayKind::power) power_[event.mote] = event;
   for (const auto& page : pages_) page->push(event);
 }
 
@@ -129,9 +131,11 @@ std::shared_ptr<DisplayQueue> ViewServer::open_page() {
   std::lock_guard lock(pages_mutex_);
   if (stopped_) {
     page->close();
-  } else {
-    pages_.push_back(page);
+    return page;
   }
+  for (const auto& [mote, event] : power_) page->push(event);
+  for (const auto& [mote, event] : leds_) page->push(event);
+  pages_.push_back(page);
   return page;
 }
 

@@ -9,9 +9,13 @@
 // (a closed tab) is forgotten; one that stays connected but does not read
 // loses surplus events (see display_queue.hpp) and its connection fails at
 // the server's write timeout.
+//
+// A page that opens late first receives every mote's latest LED state and
+// power change, so that it never shows LEDs from before it connected as off.
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -68,6 +72,9 @@ class ViewServer {
   uint16_t port_ = 0;
   mutable std::mutex pages_mutex_;
   std::vector<std::shared_ptr<DisplayQueue>> pages_;
+  // The latest LED state and power change per mote, for pages to come.
+  std::map<int, DisplayEvent> leds_;
+  std::map<int, DisplayEvent> power_;
   bool stopped_ = false;
 };
 
