@@ -219,6 +219,10 @@ int view(Invocation& call) {
   const int64_t modes = checked(parse_dbg_modes(call.text(dbg).value_or("boot,usr1"), &why), why);
 
   std::optional<query_file::Plan> plan;
+  if (call.words.empty() && (call.has(rate) || call.has(dbg) || call.has(brelo))) {
+    throw UsageError{"--rate, --dbg and --brelo are for a simulation view starts from a query FILE;"
+                     " a running one keeps its own (brelo-ctl rate and dbg change them)"};
+  }
   if (!call.words.empty()) {
     RunRequest request;
     request.file = call.words[0];
@@ -323,7 +327,7 @@ Verb view_verb() {
                    "FILE it starts one as brelo-ctl run does and ends with it, at the file's\n"
                    "time limit or on Ctrl-C.\n",
           .options = {http_port, web, rate, dbg, positions, brelo},
-          .help_column = 16,
+          .help_column = 17,
           .min_words = 0,
           .max_words = 1,
           .run = view};
