@@ -4,21 +4,14 @@
 
 #include <signal.h>
 
-#include <condition_variable>
 #include <filesystem>
-#include <fstream>
-#include <mutex>
-#include <set>
-#include <sstream>
 
 #include "ctl/arguments.hpp"
 #include "ctl/query_runner.hpp"
 #include "ctl/verbs/all.hpp"
 #include "ctl/view_commands.hpp"
-#include "lib/json.hpp"
+#include "ctl/view_facts.hpp"
 #include "lib/session.hpp"
-#include "protocol/radio_models.hpp"
-#include "topology/placement.hpp"
 #include "view/display_events.hpp"
 #include "view/view_server.hpp"
 
@@ -85,98 +78,6 @@ class InterruptGuard {
   struct sigaction old_int_ {};
   struct sigaction old_term_ {};
 };
-
-// What /api/info tells: learnt from the simulation's initial event and
-// kept up to date by the pump and the page's commands.
-class SimulationFacts {
- public:
-  void initial(const ctl::VarnixInitEvent& init) {
-    {
-      std::lock_guard lock(mutex_);
-      motes_ = init.numMotes;
-      radio_model_ = protocol::radio_model_name(init.radioModel);
-      rate_ = init.rate / 1000.0;
-      known_ = true;
-    }
-    known_changed_.notify_all();
-  }
-  void reached(int64_t time) {
-    std::lock_guard lock(mutex_);
-    time_ = time;
-  }
-  // The facts as JSON; waits a moment for the initial event, which arrives
-  // as soon as the pump watches.
-  std::string json(double rate_set, const std::string& positions, const std::string& results) {
-    std::unique_lock lock(mutex_);
-    known_changed_.wait_for(lock, std::chrono::seconds(2), [this] { return known_; });
-    brelo_host::JsonObject info;
-    info.raw("motes", std::to_string(motes_))
-        .text("radio_model", radio_model_)
-        .raw("rate", number(rate_set >= 0 ? rate_set : rate_))
-        .raw("time", brelo_view::seconds_json(time_))
-        .raw("positions", positions)
-        .raw("results", results);
-    return info.str();
-  }
-
- private:
-  static std::string number(double value) {
-    std::ostringstream text;
-    text << value;
-    return text.str();
-  }
-
-  std::mutex mutex_;
-  std::condition_variable known_changed_;
-  bool known_ = false;
-  int motes_ = 0;
-  std::string radio_model_ = "simple";
-  double rate_ = 0;
-  int64_t time_ = 0;
-};
-
-// The placement as [[x,y],...], or null when none is known. An unreadable
-// file given on the command line is a usage error; the one guessed beside
-// the topology is simply skipped.
-std::optional<std::string> positions_json(const std::string& file, bool given, std::ostream& err) {
-  if (file.empty()) return "null";
-  std::ifstream in(file);
-  if (!in) {
-    if (!given) return "null";
-    err << program << ": cannot read " << file << "\n";
-    return std::nullopt;
-  }
-  std::stringstream text;
-  text << in.rdbuf();
-  topology::PlacementRead read = topology::read_placement(text.str(), file);
-  for (const topology::FileError& e : read.errors) err << topology::format(e) << "\n";
-  if (!read.errors.empty()) return given ? std::nullopt : std::optional<std::string>("null");
-  std::string json = "[";
-  for (const topology::Position& p : read.positions) {
-    std::ostringstream pair;
-    pair << (json.size() > 1 ? "," : "") << "[" << p.x << "," << p.y << "]";
-    json += pair.str();
-  }
-  return json + "]";
-}
-
-// {"fields":[...]} with every field the plan's results may carry beside
-// mote, timestamp and epoch; null without a plan.
-std::string results_json(const std::optional<query_file::Plan>& plan) {
-  if (!plan) return "null";
-  std::vector<std::string> names;
-  std::set<std::string> seen = {"", "mote", "timestamp", "epoch"};
-  for (const query_file::ResultLayout& r : plan->results) {
-    for (const std::string& name : r.layout) {
-      if (seen.insert(name).second) names.push_back(name);
-    }
-  }
-  std::string json = "{\"fields\":[";
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    json += (i == 0 ? "" : ",") + brelo_host::json_string(names[i]);
-  }
-  return json + "]}";
-}
 
 // The speed the clock events report: virtual seconds per wall second over
 // the last interval.
