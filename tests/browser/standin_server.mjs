@@ -2,15 +2,16 @@
 // page alone: serves the web folder and answers /api/* as the real server
 // does, with a small made-up network (four motes; 1 to 3 send light
 // readings to mote 0, which passes them to the host as results).
-// Usage: node standin_server.mjs --port P --web DIR
+// Usage: node standin_server.mjs --port P --web DIR [--motes N]
 import http from 'node:http';
 import fs from 'node:fs';
 import path from 'node:path';
 import { parseArgs } from 'node:util';
 
-const { values: options } = parseArgs({ options: { port: { type: 'string' }, web: { type: 'string' } } });
+const { values: options } = parseArgs({ options: {
+  port: { type: 'string' }, web: { type: 'string' }, motes: { type: 'string', default: '4' } } });
 const webDir = path.resolve(options.web);
-const MOTES = 4;
+const MOTES = Number(options.motes);
 const TYPES = { '.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css', '.png': 'image/png',
   '.svg': 'image/svg+xml', '.json': 'application/json' };
 const VARIABLES = { 'LedsM$ledsOn': ['01 00 00 00', '1'], 'TimerM$mState': ['80 03 00 00', 'timers 7, 8, 9 running'] };
