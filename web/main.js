@@ -22,7 +22,7 @@ async function start() {
   const fields = info.results?.fields ?? [];
 
   const layout = layoutMotes(motes, info.positions);
-  byId('model').textContent = `${motes} motes, ${info.radio_model} radio model, ` +
+  byId('model').textContent = `${motes} motes, ${info.radio_model ?? 'unknown'} radio model, ` +
     (layout.fromTopology ? 'placed as in the topology' : 'laid out on a grid by id');
 
   const selectMote = (mote) => {
