@@ -86,7 +86,7 @@ const ledSignature = (page) => page.$$eval('.mote', (motes) =>
 
 async function main() {
   if (!fs.existsSync(CHROMIUM)) throw new Error(`no Chromium at ${CHROMIUM}: run scripts/setup.sh (or set CHROMIUM)`);
-  const puppeteer = loadPuppeteer(options.deps);
+  const puppeteer = loadPuppeteer(path.resolve(options.deps));
   const port = await freePort();
   const server = startServer(port);
   const base = `http://127.0.0.1:${port}`;
@@ -168,6 +168,18 @@ async function main() {
       await page.waitForFunction(() => document.querySelector('#var-output').textContent !== '', { timeout: WAIT_MS });
       const shown = await page.$eval('#var-output', (o) => ({ text: o.textContent, error: o.classList.contains('error') }));
       if (shown.error || !/\b[0-9a-f]{2}( [0-9a-f]{2})*\b/i.test(shown.text)) throw new Error(`the page shows "${shown.text}"`);
+    });
+    await check('pause holds virtual time still and resume lets it run on', async () => {
+      const shownTime = () => page.$eval('#time', (t) => t.textContent);
+      await page.click('#pause');
+      await page.waitForFunction(() => document.querySelector('#pause').textContent === 'Resume', { timeout: WAIT_MS });
+      await new Promise((resolve) => setTimeout(resolve, 500)); // events already under way
+      const paused = await shownTime();
+      await new Promise((resolve) => setTimeout(resolve, 1000));
+      if ((await shownTime()) !== paused) throw new Error(`time ran on from ${paused} while paused`);
+      await page.click('#pause');
+      await page.waitForFunction((before) => document.querySelector('#time').textContent !== before,
+        { timeout: WAIT_MS }, paused);
     });
     await check('the page raised no script errors', async () => {
       if (pageErrors.length > 0) throw new Error(pageErrors.join('; '));
