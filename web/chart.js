@@ -33,7 +33,7 @@ export class FieldChart {
     this.dirty = false;
     const context = this.canvas.getContext('2d');
     const { width, height } = this.canvas;
-    const pad = { left: 44, right: 8, top: 8, bottom: 20 };
+    const pad = { left: 44, right: 8, top: 20, bottom: 20 };
     context.clearRect(0, 0, width, height);
     const points = this.points.toArray();
     context.font = '11px sans-serif';
@@ -58,7 +58,7 @@ export class FieldChart {
     context.lineTo(width - pad.right, height - pad.bottom);
     context.stroke();
     context.textAlign = 'right';
-    context.fillText(String(high), pad.left - 4, pad.top + 8);
+    context.fillText(String(high), pad.left - 4, pad.top + 4);
     context.fillText(String(low), pad.left - 4, height - pad.bottom);
     context.textAlign = 'left';
     context.fillText(formatTime(t0), pad.left, height - 5);
@@ -78,6 +78,15 @@ export class FieldChart {
       series.forEach((p, i) => (i ? context.lineTo(x(p.time), y(p.value)) : context.moveTo(x(p.time), y(p.value))));
       context.stroke();
       for (const p of series) context.fillRect(x(p.time) - 1.5, y(p.value) - 1.5, 3, 3);
+    }
+    // Which colour is which mote, for the first few motes.
+    context.textAlign = 'left';
+    let left = pad.left + 6;
+    for (const mote of [...byMote.keys()].sort((a, b) => a - b).slice(0, 10)) {
+      context.fillStyle = mote === null ? '#333' : moteColour(mote);
+      const label = mote === null ? '■ ?' : `■ ${mote}`;
+      context.fillText(label, left, 11);
+      left += context.measureText(label).width + 8;
     }
   }
 }

@@ -30,7 +30,7 @@ export function setUpControls(elements, view) {
       if (value > 0) runningRate = value;
       showRate();
     }
-    report(rateOutput, result, () => (value === 0 ? 'paused' : `rate set to ${value}`));
+    report(rateOutput, result, () => (value === 0 ? 'paused' : `running at rate ${value}`));
   };
   pause.addEventListener('click', () => setRate(rate === 0 ? runningRate : 0));
   rateForm.addEventListener('submit', (event) => {
