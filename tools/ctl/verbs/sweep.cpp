@@ -1,0 +1,88 @@
+// brelo-ctl sweep: runs an experiment's runs into its results database.
+
+#include <unistd.h>
+
+#include <iostream>
+
+#include "ctl/sweep_runner.hpp"
+#include "ctl/verbs/all.hpp"
+
+namespace brelo_ctl {
+namespace {
+const Option jobs{.name = "--jobs",
+                  .kind = Option::Kind::integer,
+                  .value = "N",
+                  .help = "run N simulations at a time (default 1)",
+                  .whole_low = 1,
+                  .whole_high = 256,
+                  .complaint = "--jobs takes a number from 1 to 256"};
+const Option db{.name = "--db",
+                .kind = Option::Kind::text,
+                .value = "PATH",
+                .help = "the results database (default: FILE with its\n"
+                        "extension replaced by .sqlite)"};
+const Option task{.name = "--task",
+                  .kind = Option::Kind::integer,
+                  .value = "K",
+                  .help = "with --of N: only the runs whose index in the\n"
+                          "experiment's run list leaves K when divided by N",
+                  .whole_low = 0,
+                  .whole_high = 1000000,
+                  .complaint = "--task takes a number from 0 to 1000000"};
+const Option of{.name = "--of",
+                .kind = Option::Kind::integer,
+                .value = "N",
+                .whole_low = 1,
+                .whole_high = 1000000,
+                .complaint = "--of takes a number from 1 to 1000000"};
+const Option brelo{.name = "--brelo",
+                   .kind = Option::Kind::text,
+                   .value = "PATH",
+                   .help = "the simulator to start (default: the brelo beside\n"
+                           "brelo-ctl)"};
+
+int sweep(Invocation& call) {
+  SweepRequest request;
+  request.file = call.words[0];
+  if (auto n = call.integer(jobs)) request.jobs = static_cast<int>(*n);
+  request.database = call.text(db);
+  const auto k = call.integer(task);
+  const auto n = call.integer(of);
+  if (k.has_value() != n.has_value()) throw UsageError{"give --task K and --of N together"};
+  if (k) {
+    if (*k >= *n) throw UsageError{"--task K must be below --of N"};
+    request.task = static_cast<int>(*k);
+    request.of = static_cast<int>(*n);
+  }
+  if (auto path = call.text(brelo)) request.brelo = *path;
+  request.timeout = call.timeout;
+  request.progress = call.err == &std::cerr && ::isatty(STDERR_FILENO) == 1;
+  return run_sweep(request, *call.err);
+}
+}  // namespace
+
+Verb sweep_verb() {
+  return {.name = "sweep",
+          .summary = "run an experiment's runs into a results database",
+          .usage = "usage: brelo-ctl sweep FILE [--jobs N] [--db PATH] [--task K --of N]\n"
+                   "                       [--brelo PATH]\n"
+                   "Reads an experiment file (docs/experiments.md: query files and the\n"
+                   "parameters to vary), and runs each of its runs on a simulation of its\n"
+                   "own, as fast as it goes, writing the runs, their results, delivery and\n"
+                   "statistics into one SQLite database. Runs already in the database are\n"
+                   "skipped, so a sweep stopped by Ctrl-C goes on where it stopped when\n"
+                   "started again; a run that fails is recorded as failed and the sweep\n"
+                   "goes on. A progress bar goes to standard error when it is a terminal,\n"
+                   "else a line per run.\n",
+          .options = {jobs, db, task, of, brelo},
+          .help_column = 18,
+          .notes = "Exit status 0 when every run is done, 2 when the file has mistakes\n"
+                   "(each reported as FILE:LINE) or the database is another experiment's,\n"
+                   "3 when runs failed (they are recorded) or the database cannot be\n"
+                   "written, 130 when interrupted.\n",
+          .min_words = 1,
+          .max_words = 1,
+          .run = sweep};
+}
+
+}  // namespace brelo_ctl
