@@ -1,11 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian packages brelo needs to build and test: the compiler,
 # CMake, Ninja, GoogleTest, libpcap (packet traces), tshark (the trace
-# tests), cpp-httplib (brelo-ctl view's web server), SQLite (the results
-# database of brelo-ctl sweep), and Node.js with
-# Chromium (the view page's browser test). Only missing packages are
-# installed, so running it again does nothing. --ci adds what CI's
-# sanitizer, fuzzing and benchmark runs use.
+# tests), cpp-httplib (brelo-ctl view's web server), SQLite (brelo-ctl
+# sweep's results database), and Node.js with Chromium (the view page's
+# browser test). Only missing packages are installed, so running it again
+# does nothing. --ci adds what CI's sanitizer, fuzzing and benchmark runs use.
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libpcap-dev tshark libcpp-httplib-dev libsqlite3-dev

@@ -204,9 +204,16 @@ class Sweep {
       return;
     }
     ++failed_;
-    std::string first_line = run.error_output.substr(0, run.error_output.find('\n'));
+    // Its first line that is not a warning says why.
+    std::string why;
+    std::istringstream lines(run.error_output);
+    for (std::string line; std::getline(lines, line);) {
+      if (line.find(": warning: ") != std::string::npos) continue;
+      why = line;
+      break;
+    }
     say(std::string(program) + ": failed " + run.run_id + " (exit status " + std::to_string(run.exit_status) +
-        "): " + first_line);
+        "): " + why);
   }
 
   // A line above the progress bar (under mutex_).

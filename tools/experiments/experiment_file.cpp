@@ -68,7 +68,7 @@ class Reader {
 
   ExperimentParse finish(int last_line) {
     Experiment& e = result_.experiment;
-    if (e.queries.empty()) error(last_line, "no 'query' line: an experiment runs at least one query file");
+    if (!saw_query_) error(last_line, "no 'query' line: an experiment runs at least one query file");
     if (e.name.empty()) e.name = fs::path(file_).stem().string();
     if (e.repeat > 1 && e.setting(Parameter::seed) != nullptr) {
       error(repeat_line_,
@@ -113,6 +113,7 @@ class Reader {
   }
 
   void query(std::string_view rest) {
+    saw_query_ = true;
     if (rest.empty()) return error("'query' takes the path of a query file");
     const std::string path = resolve(rest);
     if (!fs::is_regular_file(path)) return error("cannot read query file " + path);
@@ -224,6 +225,7 @@ class Reader {
   ExperimentParse result_;
   int line_ = 0;
   int repeat_line_ = 0;
+  bool saw_query_ = false;  // a wrong one included: then it has been told
 };
 }  // namespace
 
