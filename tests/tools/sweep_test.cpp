@@ -18,7 +18,10 @@ using control_test::ChildProcess;
 // The database a sweep wrote, read with plain SQL.
 class Database {
  public:
-  explicit Database(const std::string& path) { ::sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READONLY, nullptr); }
+  explicit Database(const std::string& path) {
+    ::sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READONLY, nullptr);
+    ::sqlite3_busy_timeout(db_, 10000);  // a sweep may be writing
+  }
   ~Database() { ::sqlite3_close(db_); }
   Database(const Database&) = delete;
   Database& operator=(const Database&) = delete;
@@ -180,7 +183,7 @@ TEST_F(Sweep, FailedRunsAreRecordedAndTheOthersGoOn) {
   const std::string other = (dir_ / "other.sqlite").string();
   EXPECT_EQ(sweep(file, {"--db", other, "--brelo", "/bin/false"}), 3);
   EXPECT_EQ(Database(other).rows("SELECT status, exit_status, error_output LIKE '%did not open its control ports%' FROM runs ORDER BY run_id"),
-            (std::vector<std::string>{"failed|2|0", "failed|3|1"}));
+            (std::vector<std::string>{"failed|3|1", "failed|2|0"}));
 }
 
 TEST_F(Sweep, TasksShareTheRunsByIndex) {
