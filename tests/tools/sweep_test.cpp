@@ -186,6 +186,19 @@ TEST_F(Sweep, FailedRunsAreRecordedAndTheOthersGoOn) {
             (std::vector<std::string>{"failed|3|1", "failed|2|0"}));
 }
 
+TEST_F(Sweep, TwoSweepsOnOneDatabaseRecordEachRunOnce) {
+  const std::string file = experiment("query " EXAMPLES_DIR "/tree_collection.query\nvary seed 1..6\nset until 10\n");
+  auto first = start(file);
+  auto second = start(file);
+  for (auto* child : {first.get(), second.get()}) {
+    const control_test::ExitStatus status = child->wait(std::chrono::seconds(300));
+    EXPECT_TRUE(status.exited && status.code == 0) << child->err();
+  }
+  Database d(db());
+  EXPECT_EQ(d.one("SELECT count(*), count(DISTINCT run_id) FROM runs"), "6|6");
+  expect_results_whole(d);
+}
+
 TEST_F(Sweep, TasksShareTheRunsByIndex) {
   const std::string file = experiment("query " EXAMPLES_DIR "/collection.query\nvary seed 1..5\nset until 4\n");
   EXPECT_EQ(sweep(file, {"--task", "1", "--of", "2"}), 0) << last_err_;

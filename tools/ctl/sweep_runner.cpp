@@ -155,7 +155,7 @@ class Sweep {
 
     err_ << program << ": " << done_ << " done, " << failed_ << " failed";
     if (interrupted.load() || fatal_) {
-      const std::size_t left = pending_.size() - done_ - failed_;
+      const std::size_t left = pending_.size() - done_ - failed_ - elsewhere_;
       err_ << ", " << left << " not run";
       if (!fatal_) err_ << " (interrupted; the same command goes on where this stopped)";
     }
@@ -170,18 +170,30 @@ class Sweep {
     for (;;) {
       const std::size_t index = next_.fetch_add(1);
       if (index >= pending_.size() || interrupted.load() || fatal_.load()) break;
+      if (db_->has(pending_[index]->id)) {
+        // A second sweep on this database did it meanwhile.
+        std::lock_guard lock(mutex_);
+        ++elsewhere_;
+        continue;
+      }
       {
         std::lock_guard lock(mutex_);
         ++running_;
       }
       SweepRunOutcome outcome = sweep_run(*pending_[index], settings_, interrupted);
       std::string why;
-      const bool kept = outcome.interrupted || db_->record(outcome.run, outcome.results, outcome.delivery, why);
+      using Recorded = experiments::ResultsDb::Recorded;
+      const Recorded kept = outcome.interrupted
+                                ? Recorded::already
+                                : db_->record(outcome.run, outcome.results, outcome.delivery, why);
       std::lock_guard lock(mutex_);
       --running_;
-      if (!kept) {
+      if (kept == Recorded::failed) {
         say(std::string(program) + ": cannot write run " + outcome.run.run_id + " to the database: " + why);
         fatal_ = true;
+      } else if (kept == Recorded::already && !outcome.interrupted) {
+        say(std::string(program) + ": " + outcome.run.run_id + " was recorded meanwhile by another sweep; kept that");
+        ++elsewhere_;
       } else if (!outcome.interrupted) {
         finished(outcome.run);
       }
@@ -225,15 +237,15 @@ class Sweep {
   void draw_progress() {
     if (!request_.progress) return;
     const std::size_t total = pending_.size();
-    const std::size_t finished = done_ + failed_;
+    const std::size_t finished = done_ + failed_ + elsewhere_;
     constexpr int width = 30;
     const int filled = static_cast<int>(width * finished / total);
     std::string bar(static_cast<std::size_t>(filled), '#');
     bar.resize(width, '.');
     std::string left = "time left unknown";
-    if (finished > 0) {
+    if (done_ + failed_ > 0) {
       // Runs take about as long as those done so far; `jobs` go at once.
-      const double per_run = wall_of_finished_ / static_cast<double>(finished);
+      const double per_run = wall_of_finished_ / static_cast<double>(done_ + failed_);
       const double remaining = per_run * static_cast<double>(total - finished) / request_.jobs;
       left = "about " + duration_text(remaining) + " left";
     }
@@ -262,6 +274,7 @@ class Sweep {
   std::condition_variable changed_;
   std::size_t done_ = 0;
   std::size_t failed_ = 0;
+  std::size_t elsewhere_ = 0;  // recorded by another sweep meanwhile
   int running_ = 0;
   int finished_workers_ = 0;
   double wall_of_finished_ = 0;

@@ -145,19 +145,27 @@ std::set<std::string> ResultsDb::recorded() {
   return ids;
 }
 
-bool ResultsDb::record(const RunRow& run, const std::vector<ResultRow>& results,
-                       const std::vector<DeliveryRow>& delivery, std::string& why) {
+bool ResultsDb::has(const std::string& run_id) {
   std::lock_guard lock(mutex_);
-  if (!exec("BEGIN IMMEDIATE", why)) return false;
+  Statement s(db_, "SELECT 1 FROM runs WHERE run_id = ?");
+  if (!s.ok()) return false;
+  s.text(1, run_id);
+  return ::sqlite3_step(s.get()) == SQLITE_ROW;
+}
+
+ResultsDb::Recorded ResultsDb::record(const RunRow& run, const std::vector<ResultRow>& results,
+                                      const std::vector<DeliveryRow>& delivery, std::string& why) {
+  std::lock_guard lock(mutex_);
+  if (!exec("BEGIN IMMEDIATE", why)) return Recorded::failed;
   auto fail = [&] {
     why = ::sqlite3_errmsg(db_);
     std::string ignored;
     exec("ROLLBACK", ignored);
-    return false;
+    return Recorded::failed;
   };
   {
     Statement s(db_,
-                "INSERT INTO runs(run_id, experiment, parameters, seed, brelo_version, brelo_commit,"
+                "INSERT OR IGNORE INTO runs(run_id, experiment, parameters, seed, brelo_version, brelo_commit,"
                 " command_line, status, exit_status, error_output, wall_seconds, events,"
                 " virtual_seconds, statistics, finished_at)"
                 " VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
@@ -182,6 +190,12 @@ bool ResultsDb::record(const RunRow& run, const std::vector<ResultRow>& results,
     }
     s.text(15, now_utc());
     if (!s.step()) return fail();
+    if (::sqlite3_changes(db_) == 0) {
+      // Another sweep on this database recorded it meanwhile: keep theirs.
+      std::string ignored;
+      exec("ROLLBACK", ignored);
+      return Recorded::already;
+    }
   }
   {
     Statement s(db_, "INSERT INTO results(run_id, time, mote, timestamp, epoch, fields) VALUES(?, ?, ?, ?, ?, ?)");
@@ -208,7 +222,7 @@ bool ResultsDb::record(const RunRow& run, const std::vector<ResultRow>& results,
     }
   }
   if (!exec("COMMIT", why)) return fail();
-  return true;
+  return Recorded::now;
 }
 
 std::string default_database_path(const std::string& experiment_file) {

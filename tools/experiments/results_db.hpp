@@ -69,9 +69,14 @@ class ResultsDb {
 
   // The run ids already recorded.
   std::set<std::string> recorded();
+  // Whether `run_id` is recorded (by another sweep, since recorded()).
+  bool has(const std::string& run_id);
 
-  // Writes a run with its results and delivery in one transaction.
-  bool record(const RunRow& run, const std::vector<ResultRow>& results,
+  // Writes a run with its results and delivery in one transaction. A run
+  // already there (another sweep on the same database took it too) is left
+  // as it is: a run is never recorded twice.
+  enum class Recorded { now, already, failed };
+  Recorded record(const RunRow& run, const std::vector<ResultRow>& results,
               const std::vector<DeliveryRow>& delivery, std::string& why);
 
  private:
