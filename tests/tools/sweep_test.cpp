@@ -179,11 +179,16 @@ TEST_F(Sweep, FailedRunsAreRecordedAndTheOthersGoOn) {
   EXPECT_EQ(d.one("SELECT count(*) FROM results WHERE run_id = 'query=tree_collection,link_p=0.5'"), "0");
   EXPECT_NE(d.one("SELECT count(*) FROM results WHERE run_id = 'query=tree_collection,link_p=0'"), "0");
 
-  // A simulator that does not start: each run says so.
+  // A simulator that does not start: each run says so, with its own words.
+  const std::string broken = (dir_ / "broken-brelo").string();
+  std::ofstream(broken) << "#!/bin/sh\necho 'no radio today' >&2\nexit 255\n";
+  fs::permissions(broken, fs::perms::owner_all);
   const std::string other = (dir_ / "other.sqlite").string();
-  EXPECT_EQ(sweep(file, {"--db", other, "--brelo", "/bin/false"}), 3);
-  EXPECT_EQ(Database(other).rows("SELECT status, exit_status, error_output LIKE '%did not open its control ports%' FROM runs ORDER BY run_id"),
+  EXPECT_EQ(sweep(file, {"--db", other, "--brelo", broken}), 3);
+  EXPECT_EQ(Database(other).rows("SELECT status, exit_status, error_output LIKE '%did not open its control ports%"
+                                 "no radio today%' FROM runs ORDER BY run_id"),
             (std::vector<std::string>{"failed|3|1", "failed|2|0"}));
+  EXPECT_EQ(last_err_.find("no radio today"), std::string::npos) << last_err_;
 }
 
 TEST_F(Sweep, TwoSweepsOnOneDatabaseRecordEachRunOnce) {

@@ -149,6 +149,11 @@ class Run {
     outcome_.run.brelo_version = build_version();
     outcome_.run.brelo_commit = build_commit();
     const int status = simulate();
+    if (!errors_file_.empty()) {
+      errors_ << read_text(errors_file_).value_or("");
+      std::error_code ignored;
+      std::filesystem::remove(errors_file_, ignored);
+    }
     outcome_.run.done = status == EXIT_DONE;
     outcome_.run.exit_status = status;
     outcome_.run.error_output = errors_.str();
@@ -180,8 +185,12 @@ class Run {
     sim.command_port = port_;
     const std::string stats_file = settings_.scratch + "/" + std::to_string(port_) + ".json";
     sim.stats_file = stats_file;
+    // Its complaints belong to the run, not to the sweep's terminal.
+    errors_file_ = settings_.scratch + "/" + std::to_string(port_) + ".err";
+    sim.errors_file = errors_file_;
     std::error_code ignored;
     std::filesystem::remove(stats_file, ignored);
+    std::filesystem::remove(errors_file_, ignored);
 
     DeliveryCount delivered;
     brelo_host::PumpHandlers handlers;
@@ -235,6 +244,7 @@ class Run {
   SweepRunOutcome outcome_;
   std::ostringstream errors_;
   uint16_t port_ = 0;
+  std::string errors_file_;  // brelo's standard error
 };
 }  // namespace
 

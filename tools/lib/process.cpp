@@ -60,7 +60,7 @@ struct Ends {
   int child = -1;
 };
 
-bool open_output(Output output, int null_fd, Ends* ends, std::string* why) {
+bool open_output(Output output, const std::string& file, int null_fd, Ends* ends, std::string* why) {
   switch (output) {
     case Output::inherit: return true;
     case Output::discard: ends->child = null_fd; return true;
@@ -77,6 +77,11 @@ bool open_output(Output output, int null_fd, Ends* ends, std::string* why) {
     case Output::terminal:
       if (open_terminal(&ends->ours, &ends->child)) return true;
       *why = "no pseudo-terminal";
+      return false;
+    case Output::file:
+      ends->child = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+      if (ends->child >= 0) return true;
+      *why = file + ": " + std::strerror(errno);
       return false;
   }
   return true;
@@ -126,8 +131,8 @@ bool Process::start(const Launch& launch, std::string* why) {
   Ends out;
   Ends err;
   int report[2] = {-1, -1};
-  bool ready = open_output(launch.out, null_fd, &out, why) &&
-               open_output(launch.err, null_fd, &err, why);
+  bool ready = open_output(launch.out, launch.output_file, null_fd, &out, why) &&
+               open_output(launch.err, launch.output_file, null_fd, &err, why);
   if (ready && ::pipe2(report, O_CLOEXEC) != 0) {
     *why = std::string("pipe: ") + std::strerror(errno);
     ready = false;

@@ -25,6 +25,7 @@ enum class Output {
   pipe,      // a pipe we read (read_output)
   terminal,  // a pseudo-terminal we read: the child sees a terminal and
              // writes line by line, as a person would see it
+  file,      // appended to the file Launch::output_file names
 };
 
 struct Launch {
@@ -34,6 +35,7 @@ struct Launch {
   std::optional<std::vector<std::string>> environment;
   Output out = Output::inherit;
   Output err = Output::inherit;
+  std::string output_file;  // for Output::file (created when missing)
   bool own_process_group = false;  // Ctrl-C at our terminal does not reach it
   bool end_with_parent = false;    // it gets SIGTERM when we die
 };

@@ -90,6 +90,10 @@ bool Session::start(const SimulationSettings& settings) {
   // Results come through the control ports; its complaints stay visible.
   launch.environment = environment_with("DBG", "");
   launch.out = Output::discard;
+  if (!settings.errors_file.empty()) {
+    launch.err = Output::file;
+    launch.output_file = settings.errors_file;
+  }
   // Ctrl-C reaches only us; we then end it in order. It ends with us.
   launch.own_process_group = true;
   launch.end_with_parent = true;

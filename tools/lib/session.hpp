@@ -57,6 +57,7 @@ struct SimulationSettings {
   std::string stats_file;    // -stats=: its statistics file; empty: none
   std::string energy_file;   // -energy=: its energy figures; empty: the defaults
   std::string trace_file;    // a packet trace (pcap) it writes (-trace=); empty: none
+  std::string errors_file;   // its standard error is appended there; empty: ours
 };
 
 // The simulation a plan asks for (the rate and program left as they are).
