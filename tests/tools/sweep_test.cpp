@@ -131,6 +131,28 @@ TEST_F(Sweep, RunsEveryCombinationIntoTheDatabase) {
   EXPECT_NE(last_err_.find("another text of"), std::string::npos) << last_err_;
 }
 
+TEST_F(Sweep, PeriodAndLinkQualityReachTheSimulation) {
+  const std::string file = experiment("query " EXAMPLES_DIR "/collection.query\nvary period 1, 3\n"
+                                      "vary link_p 0, 0.002\nset until 14\nset seed 4\n");
+  ASSERT_EQ(sweep(file, {"--jobs", "2"}), 0) << last_err_;
+  Database d(db());
+  auto number = [&d](const std::string& what, const std::string& run) {
+    return std::stoi(d.one("SELECT sum(" + what + ") FROM delivery WHERE run_id = 'query=collection," + run + "'"));
+  };
+  // Three sources sampling every 3 s instead of every second expect a third
+  // of the records (give or take one sample each).
+  for (const char* link : {"link_p=0", "link_p=0.002"}) {
+    const int every_second = number("expected", std::string(link) + ",period=1");
+    EXPECT_GE(every_second, 30) << link;
+    EXPECT_NEAR(number("expected", std::string(link) + ",period=3") * 3, every_second, 9) << link;
+  }
+  // Perfect links lose nothing; one bit in 500 flipped loses packets.
+  EXPECT_EQ(number("received", "link_p=0,period=1"), number("expected", "link_p=0,period=1"));
+  EXPECT_LT(number("received", "link_p=0.002,period=1"), number("expected", "link_p=0.002,period=1"));
+  EXPECT_NE(d.one("SELECT command_line FROM runs WHERE run_id = 'query=collection,link_p=0.002,period=1'").find("-r=lossy"),
+            std::string::npos);
+}
+
 TEST_F(Sweep, AnInterruptedSweepGoesOnWhereItStopped) {
   const std::string file = experiment("query " EXAMPLES_DIR "/tree_collection.query\nvary seed 1..4\nset until 20\n");
   {

@@ -193,6 +193,7 @@ class Reader {
           return false;
         }
         s.paths.push_back(path);
+        s.written.emplace_back(item);
         continue;
       }
       std::optional<double> v;

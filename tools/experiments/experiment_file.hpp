@@ -33,7 +33,8 @@ struct Setting {
   Parameter parameter = Parameter::seed;
   bool varied = false;  // 'vary' (part of run names) rather than 'set'
   std::vector<double> numbers;
-  std::vector<std::string> paths;  // topology: resolved against the file's folder
+  std::vector<std::string> paths;    // topology: resolved against the file's folder
+  std::vector<std::string> written;  // topology: as the file writes them
   int line = 0;
   std::size_t count() const { return parameter == Parameter::topology ? paths.size() : numbers.size(); }
 };

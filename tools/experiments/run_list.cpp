@@ -14,7 +14,8 @@ std::string apply(const Setting& s, std::size_t index, RunSpec& run, brelo_host:
   const char* name = parameter_name(s.parameter);
   if (s.parameter == Parameter::topology) {
     run.topology = s.paths[index];
-    json.text(name, s.paths[index]);
+    // As written, so that the parameters read the same wherever it runs.
+    json.text(name, s.written[index]);
     return stem(s.paths[index]);
   }
   const double v = s.numbers[index];
