@@ -1,12 +1,13 @@
 // Experiment files: the reader's refusals (each at its line), and the runs
 // a file names, in their fixed order.
 
+#include "experiments/experiment_file.hpp"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 
-#include "experiments/experiment_file.hpp"
 #include "experiments/run_list.hpp"
 
 namespace {
@@ -40,9 +41,11 @@ class ExperimentFile : public ::testing::Test {
 TEST_F(ExperimentFile, MistakesAreReportedAtTheirLines) {
   EXPECT_EQ(error_of("query a.query\nfrobnicate 3\n"),
             "x.exp:2: unknown statement 'frobnicate' (expected name, query, vary, set or repeat)");
-  EXPECT_EQ(error_of("query a.query\nvary sed 1..3\n"),
-            "x.exp:2: unknown parameter 'sed' (expected motes, seed, link_p, period, topology, fast or until)");
-  EXPECT_EQ(error_of("query a.query\n\nvary motes 0, 5\n"), "x.exp:3: '0' is not a number of motes from 1 to 1000");
+  EXPECT_EQ(
+      error_of("query a.query\nvary sed 1..3\n"),
+      "x.exp:2: unknown parameter 'sed' (expected motes, seed, link_p, period, topology, fast or until)");
+  EXPECT_EQ(error_of("query a.query\n\nvary motes 0, 5\n"),
+            "x.exp:3: '0' is not a number of motes from 1 to 1000");
   EXPECT_EQ(error_of("query a.query\nvary link_p 0.1, 1.5\n"),
             "x.exp:2: '1.5' is not a bit-error probability from 0 to 1");
   EXPECT_EQ(error_of("query a.query\nvary link_p 0..1\n"),
@@ -50,8 +53,10 @@ TEST_F(ExperimentFile, MistakesAreReportedAtTheirLines) {
   EXPECT_EQ(error_of("query a.query\nvary seed 5..2\n"),
             "x.exp:2: range 5..2 of seed: needs a seed from 0 to 2147483647 at both ends, the lower first");
   EXPECT_EQ(error_of("query a.query\nvary seed 1, 2, 1\n"), "x.exp:2: seed 1 is listed twice");
-  EXPECT_EQ(error_of("query a.query\nvary seed 1..3\nset seed 4\n"), "x.exp:3: seed is already given on line 2");
-  EXPECT_EQ(error_of("query a.query\nset until 10, 20\n"), "x.exp:2: 'set until' takes one value; 'vary' takes several");
+  EXPECT_EQ(error_of("query a.query\nvary seed 1..3\nset seed 4\n"),
+            "x.exp:3: seed is already given on line 2");
+  EXPECT_EQ(error_of("query a.query\nset until 10, 20\n"),
+            "x.exp:2: 'set until' takes one value; 'vary' takes several");
   EXPECT_EQ(error_of("query a.query\nset fast maybe\n"), "x.exp:2: 'maybe' is not yes or no");
   EXPECT_EQ(error_of("query a.query\nrepeat 3\nvary seed 1..2\n"),
             "x.exp:2: give 'repeat' or a seed, not both: the same seed repeats the same run; "
@@ -60,7 +65,8 @@ TEST_F(ExperimentFile, MistakesAreReportedAtTheirLines) {
             "x.exp:1: 'name' takes one word of letters, digits, '_', '-' or '.'");
   // Files are looked for beside the experiment file, and must be there.
   EXPECT_NE(error_of("query missing.query\n").find("x.exp:1: cannot read query file "), std::string::npos);
-  EXPECT_NE(error_of("query a.query\nvary topology grid.lossy, none.lossy\n").find("x.exp:2: cannot read lossy-link file"),
+  EXPECT_NE(error_of("query a.query\nvary topology grid.lossy, none.lossy\n")
+                .find("x.exp:2: cannot read lossy-link file"),
             std::string::npos);
   EXPECT_EQ(error_of("# nothing to run\nset until 10\n"),
             "x.exp:2: no 'query' line: an experiment runs at least one query file");
@@ -81,10 +87,10 @@ TEST_F(ExperimentFile, RunsAreNamedByTheirParametersInAFixedOrder) {
   std::vector<std::string> ids;
   for (const RunSpec& r : runs) ids.push_back(r.id);
   EXPECT_EQ(ids, (std::vector<std::string>{
-                     "query=a,seed=1,link_p=0,topology=grid",     "query=a,seed=1,link_p=0.001,topology=grid",
-                     "query=a,seed=2,link_p=0,topology=grid",     "query=a,seed=2,link_p=0.001,topology=grid",
-                     "query=b,seed=1,link_p=0,topology=grid",     "query=b,seed=1,link_p=0.001,topology=grid",
-                     "query=b,seed=2,link_p=0,topology=grid",     "query=b,seed=2,link_p=0.001,topology=grid"}));
+                     "query=a,seed=1,link_p=0,topology=grid", "query=a,seed=1,link_p=0.001,topology=grid",
+                     "query=a,seed=2,link_p=0,topology=grid", "query=a,seed=2,link_p=0.001,topology=grid",
+                     "query=b,seed=1,link_p=0,topology=grid", "query=b,seed=1,link_p=0.001,topology=grid",
+                     "query=b,seed=2,link_p=0,topology=grid", "query=b,seed=2,link_p=0.001,topology=grid"}));
   // 'set' values reach every run and its parameters, not its name.
   const RunSpec& last = runs.back();
   EXPECT_EQ(last.until, 60);
@@ -92,11 +98,13 @@ TEST_F(ExperimentFile, RunsAreNamedByTheirParametersInAFixedOrder) {
   EXPECT_EQ(last.seed, 2u);
   EXPECT_EQ(last.topology, (dir_ / "grid.lossy").string());
   // Paths as the file writes them, the same on every machine.
-  EXPECT_EQ(last.parameters, R"({"query":"b","seed":2,"link_p":0.001,"topology":"grid.lossy","fast":true,"until":60})");
+  EXPECT_EQ(last.parameters,
+            R"({"query":"b","seed":2,"link_p":0.001,"topology":"grid.lossy","fast":true,"until":60})");
   // The same text gives the same runs.
-  std::vector<RunSpec> again = expand(read(
-      "name links\nquery a.query\nquery b.query\nvary link_p 0.001, 0\nset until 60\nvary seed 1..2\n"
-      "vary topology grid.lossy\nset fast yes\n").experiment);
+  std::vector<RunSpec> again = expand(
+      read("name links\nquery a.query\nquery b.query\nvary link_p 0.001, 0\nset until 60\nvary seed 1..2\n"
+           "vary topology grid.lossy\nset fast yes\n")
+          .experiment);
   ASSERT_EQ(again.size(), runs.size());
   for (std::size_t i = 0; i < runs.size(); ++i) EXPECT_EQ(again[i].id, runs[i].id);
 }

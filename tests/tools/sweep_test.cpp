@@ -38,7 +38,8 @@ class Database {
       std::string row;
       for (int c = 0; c < ::sqlite3_column_count(s); ++c) {
         const unsigned char* t = ::sqlite3_column_text(s, c);
-        row += (c == 0 ? "" : "|") + (t == nullptr ? std::string("-") : std::string(reinterpret_cast<const char*>(t)));
+        row += (c == 0 ? "" : "|") +
+               (t == nullptr ? std::string("-") : std::string(reinterpret_cast<const char*>(t)));
       }
       out.push_back(row);
     }
@@ -90,7 +91,9 @@ class Sweep : public ::testing::Test {
 
 // No result is stored twice and every run's results agree with its delivery count.
 void expect_results_whole(Database& d) {
-  EXPECT_EQ(d.one("SELECT count(*) FROM (SELECT 1 FROM results GROUP BY run_id, time, mote HAVING count(*) > 1)"), "0");
+  EXPECT_EQ(
+      d.one("SELECT count(*) FROM (SELECT 1 FROM results GROUP BY run_id, time, mote HAVING count(*) > 1)"),
+      "0");
   EXPECT_EQ(d.rows("SELECT r.run_id FROM runs r WHERE r.status = 'done' AND "
                    "(SELECT count(*) FROM results s WHERE s.run_id = r.run_id) != "
                    "(SELECT sum(received) FROM delivery d WHERE d.run_id = r.run_id)"),
@@ -98,15 +101,16 @@ void expect_results_whole(Database& d) {
 }
 
 TEST_F(Sweep, RunsEveryCombinationIntoTheDatabase) {
-  const std::string file = experiment("name tiny\nquery " EXAMPLES_DIR "/collection.query\n"
+  const std::string file = experiment("name tiny\nquery " EXAMPLES_DIR
+                                      "/collection.query\n"
                                       "vary seed 1..2\nvary motes 4, 5\nset until 8\n");
   ASSERT_EQ(sweep(file, {"--jobs", "2"}), 0) << last_err_;
   Database d(db());
-  EXPECT_EQ(d.rows("SELECT run_id, experiment, seed, status, exit_status FROM runs ORDER BY run_id"),
-            (std::vector<std::string>{"query=collection,motes=4,seed=1|tiny|1|done|0",
-                                      "query=collection,motes=4,seed=2|tiny|2|done|0",
-                                      "query=collection,motes=5,seed=1|tiny|1|done|0",
-                                      "query=collection,motes=5,seed=2|tiny|2|done|0"}));
+  EXPECT_EQ(
+      d.rows("SELECT run_id, experiment, seed, status, exit_status FROM runs ORDER BY run_id"),
+      (std::vector<std::string>{
+          "query=collection,motes=4,seed=1|tiny|1|done|0", "query=collection,motes=4,seed=2|tiny|2|done|0",
+          "query=collection,motes=5,seed=1|tiny|1|done|0", "query=collection,motes=5,seed=2|tiny|2|done|0"}));
   EXPECT_EQ(d.one("SELECT parameters FROM runs WHERE run_id = 'query=collection,motes=5,seed=2'"),
             R"({"query":"collection","motes":5,"seed":2,"until":8})");
   // Each run ran its own network to the end, with brelo's statistics.
@@ -115,8 +119,10 @@ TEST_F(Sweep, RunsEveryCombinationIntoTheDatabase) {
                    "command_line NOT LIKE '%-seed=%' OR brelo_commit IS NULL"),
             std::vector<std::string>{});
   // Three motes send a light reading each second from 2 s on: mote 1 reads 100.
-  EXPECT_GE(std::stoi(d.one("SELECT count(*) FROM results WHERE run_id = 'query=collection,motes=4,seed=1'")), 12);
-  EXPECT_EQ(d.rows("SELECT DISTINCT fields FROM results WHERE mote = 1"), std::vector<std::string>{R"({"light":100})"});
+  EXPECT_GE(std::stoi(d.one("SELECT count(*) FROM results WHERE run_id = 'query=collection,motes=4,seed=1'")),
+            12);
+  EXPECT_EQ(d.rows("SELECT DISTINCT fields FROM results WHERE mote = 1"),
+            std::vector<std::string>{R"({"light":100})"});
   EXPECT_EQ(d.one("SELECT value FROM meta WHERE key = 'schema_version'"), "1");
   expect_results_whole(d);
 
@@ -132,12 +138,14 @@ TEST_F(Sweep, RunsEveryCombinationIntoTheDatabase) {
 }
 
 TEST_F(Sweep, PeriodAndLinkQualityReachTheSimulation) {
-  const std::string file = experiment("query " EXAMPLES_DIR "/collection.query\nvary period 1, 3\n"
+  const std::string file = experiment("query " EXAMPLES_DIR
+                                      "/collection.query\nvary period 1, 3\n"
                                       "vary link_p 0, 0.002\nset until 14\nset seed 4\n");
   ASSERT_EQ(sweep(file, {"--jobs", "2"}), 0) << last_err_;
   Database d(db());
   auto number = [&d](const std::string& what, const std::string& run) {
-    return std::stoi(d.one("SELECT sum(" + what + ") FROM delivery WHERE run_id = 'query=collection," + run + "'"));
+    return std::stoi(
+        d.one("SELECT sum(" + what + ") FROM delivery WHERE run_id = 'query=collection," + run + "'"));
   };
   // Three sources sampling every 3 s instead of every second expect a third
   // of the records (give or take one sample each).
@@ -149,12 +157,14 @@ TEST_F(Sweep, PeriodAndLinkQualityReachTheSimulation) {
   // Perfect links lose nothing; one bit in 500 flipped loses packets.
   EXPECT_EQ(number("received", "link_p=0,period=1"), number("expected", "link_p=0,period=1"));
   EXPECT_LT(number("received", "link_p=0.002,period=1"), number("expected", "link_p=0.002,period=1"));
-  EXPECT_NE(d.one("SELECT command_line FROM runs WHERE run_id = 'query=collection,link_p=0.002,period=1'").find("-r=lossy"),
+  EXPECT_NE(d.one("SELECT command_line FROM runs WHERE run_id = 'query=collection,link_p=0.002,period=1'")
+                .find("-r=lossy"),
             std::string::npos);
 }
 
 TEST_F(Sweep, AnInterruptedSweepGoesOnWhereItStopped) {
-  const std::string file = experiment("query " EXAMPLES_DIR "/tree_collection.query\nvary seed 1..4\nset until 20\n");
+  const std::string file =
+      experiment("query " EXAMPLES_DIR "/tree_collection.query\nvary seed 1..4\nset until 20\n");
   {
     auto child = start(file);
     // Ctrl-C once the first run is in the database.
@@ -182,16 +192,19 @@ TEST_F(Sweep, AnInterruptedSweepGoesOnWhereItStopped) {
   // The interrupted sweep's runs equal a fresh sweep's run for run.
   const std::string fresh = (dir_ / "fresh.sqlite").string();
   ASSERT_EQ(sweep(file, {"--db", fresh, "--jobs", "2"}), 0) << last_err_;
-  const std::string per_run = "SELECT run_id, count(*), sum(time) FROM results GROUP BY run_id ORDER BY run_id";
+  const std::string per_run =
+      "SELECT run_id, count(*), sum(time) FROM results GROUP BY run_id ORDER BY run_id";
   EXPECT_EQ(d.rows(per_run), Database(fresh).rows(per_run));
 }
 
 TEST_F(Sweep, FailedRunsAreRecordedAndTheOthersGoOn) {
   // Half the links' bits flipped: no relay tree can be planned.
-  const std::string file = experiment("query " EXAMPLES_DIR "/tree_collection.query\nvary link_p 0, 0.5\n"
+  const std::string file = experiment("query " EXAMPLES_DIR
+                                      "/tree_collection.query\nvary link_p 0, 0.5\n"
                                       "set until 10\nset seed 2\n");
   EXPECT_EQ(sweep(file, {"--jobs", "2"}), 3);
-  EXPECT_NE(last_err_.find("failed query=tree_collection,link_p=0.5 (exit status 2): "), std::string::npos) << last_err_;
+  EXPECT_NE(last_err_.find("failed query=tree_collection,link_p=0.5 (exit status 2): "), std::string::npos)
+      << last_err_;
   Database d(db());
   EXPECT_EQ(d.rows("SELECT run_id, status, exit_status FROM runs ORDER BY run_id"),
             (std::vector<std::string>{"query=tree_collection,link_p=0|done|0",
@@ -207,14 +220,16 @@ TEST_F(Sweep, FailedRunsAreRecordedAndTheOthersGoOn) {
   fs::permissions(broken, fs::perms::owner_all);
   const std::string other = (dir_ / "other.sqlite").string();
   EXPECT_EQ(sweep(file, {"--db", other, "--brelo", broken}), 3);
-  EXPECT_EQ(Database(other).rows("SELECT status, exit_status, error_output LIKE '%did not open its control ports%"
-                                 "no radio today%' FROM runs ORDER BY run_id"),
-            (std::vector<std::string>{"failed|3|1", "failed|2|0"}));
+  EXPECT_EQ(
+      Database(other).rows("SELECT status, exit_status, error_output LIKE '%did not open its control ports%"
+                           "no radio today%' FROM runs ORDER BY run_id"),
+      (std::vector<std::string>{"failed|3|1", "failed|2|0"}));
   EXPECT_EQ(last_err_.find("no radio today"), std::string::npos) << last_err_;
 }
 
 TEST_F(Sweep, TwoSweepsOnOneDatabaseRecordEachRunOnce) {
-  const std::string file = experiment("query " EXAMPLES_DIR "/tree_collection.query\nvary seed 1..6\nset until 10\n");
+  const std::string file =
+      experiment("query " EXAMPLES_DIR "/tree_collection.query\nvary seed 1..6\nset until 10\n");
   auto first = start(file);
   auto second = start(file);
   for (auto* child : {first.get(), second.get()}) {
@@ -227,7 +242,8 @@ TEST_F(Sweep, TwoSweepsOnOneDatabaseRecordEachRunOnce) {
 }
 
 TEST_F(Sweep, TasksShareTheRunsByIndex) {
-  const std::string file = experiment("query " EXAMPLES_DIR "/collection.query\nvary seed 1..5\nset until 4\n");
+  const std::string file =
+      experiment("query " EXAMPLES_DIR "/collection.query\nvary seed 1..5\nset until 4\n");
   EXPECT_EQ(sweep(file, {"--task", "1", "--of", "2"}), 0) << last_err_;
   EXPECT_EQ(Database(db()).rows("SELECT seed FROM runs ORDER BY seed"), (std::vector<std::string>{"2", "4"}));
   EXPECT_EQ(sweep(file, {"--task", "2", "--of", "2"}), 2);

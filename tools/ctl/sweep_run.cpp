@@ -107,7 +107,8 @@ std::optional<Prepared> prepare(const RunSpec& spec, std::ostream& err) {
   std::vector<Diagnostic> errors = std::move(parsed.errors);
   if (errors.empty()) {
     prepared.compiled = compile(prepared.file);
-    for (const Diagnostic& w : prepared.compiled.warnings) err << w.file << ":" << w.line << ": warning: " << w.text << "\n";
+    for (const Diagnostic& w : prepared.compiled.warnings)
+      err << w.file << ":" << w.line << ": warning: " << w.text << "\n";
     errors = prepared.compiled.errors;
   }
   for (const Diagnostic& d : errors) err << format(d) << "\n";
@@ -118,9 +119,12 @@ std::optional<Prepared> prepare(const RunSpec& spec, std::ostream& err) {
 std::string session_failure(const brelo_host::SessionError& error) {
   using Kind = brelo_host::SessionError::Kind;
   switch (error.kind) {
-    case Kind::start_failed: return error.text;
-    case Kind::unclean_end: return "the simulation did not end cleanly";
-    default: return "the simulation went away (" + error.text + ")";
+    case Kind::start_failed:
+      return error.text;
+    case Kind::unclean_end:
+      return "the simulation did not end cleanly";
+    default:
+      return "the simulation went away (" + error.text + ")";
   }
 }
 
@@ -218,8 +222,8 @@ class Run {
       std::filesystem::remove(stats_file, ignored);
       return EXIT_CONNECTION;
     }
-    for (const Delivery& d : delivered.summary(delivery_sources(prepared->file, plan), plan,
-                                               session_.message_times(), until)) {
+    for (const Delivery& d :
+         delivered.summary(delivery_sources(prepared->file, plan), plan, session_.message_times(), until)) {
       outcome_.delivery.push_back({d.mote, d.expected, d.received});
     }
     std::optional<std::string> stats = read_text(stats_file);

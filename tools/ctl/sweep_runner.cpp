@@ -103,7 +103,8 @@ class Sweep {
     experiments::ExperimentParse parsed = experiments::parse_experiment(text.str(), request_.file);
     for (const std::string& e : parsed.errors) err_ << e << "\n";
     if (!parsed.errors.empty()) {
-      err_ << parsed.errors.size() << (parsed.errors.size() == 1 ? " error" : " errors") << "; nothing was run.\n";
+      err_ << parsed.errors.size() << (parsed.errors.size() == 1 ? " error" : " errors")
+           << "; nothing was run.\n";
       return EXIT_USAGE;
     }
     const std::vector<RunSpec> all = experiments::expand(parsed.experiment);
@@ -192,7 +193,8 @@ class Sweep {
         say(std::string(program) + ": cannot write run " + outcome.run.run_id + " to the database: " + why);
         fatal_ = true;
       } else if (kept == Recorded::already && !outcome.interrupted) {
-        say(std::string(program) + ": " + outcome.run.run_id + " was recorded meanwhile by another sweep; kept that");
+        say(std::string(program) + ": " + outcome.run.run_id +
+            " was recorded meanwhile by another sweep; kept that");
         ++elsewhere_;
       } else if (!outcome.interrupted) {
         finished(outcome.run);
@@ -282,8 +284,6 @@ class Sweep {
 };
 }  // namespace
 
-int run_sweep(const SweepRequest& request, std::ostream& err) {
-  return Sweep(request, err).run();
-}
+int run_sweep(const SweepRequest& request, std::ostream& err) { return Sweep(request, err).run(); }
 
 }  // namespace brelo_ctl

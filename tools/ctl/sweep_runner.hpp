@@ -21,7 +21,7 @@ struct SweepRequest {
   std::optional<std::string> database;  // default: experiments::default_database_path
   int task = 0;
   int of = 1;
-  std::string brelo;     // the simulator; empty: beside brelo-ctl
+  std::string brelo;      // the simulator; empty: beside brelo-ctl
   bool progress = false;  // a progress bar on `err`
   std::chrono::milliseconds timeout{5000};
 };

@@ -88,8 +88,7 @@ class Reader {
     if (keyword == "vary") return setting(rest, true);
     if (keyword == "set") return setting(rest, false);
     if (keyword == "repeat") return repeat(rest);
-    error("unknown statement '" + std::string(keyword) +
-          "' (expected name, query, vary, set or repeat)");
+    error("unknown statement '" + std::string(keyword) + "' (expected name, query, vary, set or repeat)");
   }
 
  private:
@@ -156,7 +155,8 @@ class Reader {
     s.varied = varied;
     s.line = line_;
     if (!read_values(*l, values, s)) return;
-    if (!varied && s.count() != 1) return error(std::string("'set ") + l->name + "' takes one value; 'vary' takes several");
+    if (!varied && s.count() != 1)
+      return error(std::string("'set ") + l->name + "' takes one value; 'vary' takes several");
     e.settings.push_back(std::move(s));
   }
 

@@ -22,9 +22,9 @@ namespace experiments {
 
 // The parameters a run can be given, in the order they appear in run names.
 enum class Parameter { motes, seed, link_p, period, topology, fast, until };
-inline constexpr Parameter all_parameters[] = {Parameter::motes,  Parameter::seed, Parameter::link_p,
-                                               Parameter::period, Parameter::topology,
-                                               Parameter::fast,   Parameter::until};
+inline constexpr Parameter all_parameters[] = {Parameter::motes,  Parameter::seed,     Parameter::link_p,
+                                               Parameter::period, Parameter::topology, Parameter::fast,
+                                               Parameter::until};
 const char* parameter_name(Parameter p);
 
 // A parameter's values: numbers (whole for motes, seed and until), or
@@ -40,8 +40,8 @@ struct Setting {
 };
 
 struct Experiment {
-  std::string file;      // as given, for messages
-  std::string name;      // 'name', else the file's stem
+  std::string file;                  // as given, for messages
+  std::string name;                  // 'name', else the file's stem
   std::vector<std::string> queries;  // resolved against the file's folder
   std::vector<Setting> settings;     // at most one per parameter
   int repeat = 1;

@@ -35,7 +35,9 @@ class Statement {
   bool ok() const { return stmt_ != nullptr; }
   sqlite3_stmt* get() { return stmt_; }
 
-  void text(int i, const std::string& s) { ::sqlite3_bind_text(stmt_, i, s.data(), static_cast<int>(s.size()), SQLITE_TRANSIENT); }
+  void text(int i, const std::string& s) {
+    ::sqlite3_bind_text(stmt_, i, s.data(), static_cast<int>(s.size()), SQLITE_TRANSIENT);
+  }
   void integer(int i, std::optional<int64_t> v) {
     if (v) {
       ::sqlite3_bind_int64(stmt_, i, *v);
@@ -109,10 +111,9 @@ std::unique_ptr<ResultsDb> ResultsDb::open(const std::string& path, const std::s
   }
   if (!stored) {
     Statement put(handle, "INSERT OR REPLACE INTO meta(key, value) VALUES(?, ?)");
-    const std::pair<const char*, std::string> rows[] = {
-        {"experiment_file", experiment_file},
-        {"experiment_hash", hash},
-        {"schema_version", std::to_string(SCHEMA_VERSION)}};
+    const std::pair<const char*, std::string> rows[] = {{"experiment_file", experiment_file},
+                                                        {"experiment_hash", hash},
+                                                        {"schema_version", std::to_string(SCHEMA_VERSION)}};
     for (const auto& [key, value] : rows) {
       put.text(1, key);
       put.text(2, value);
@@ -164,11 +165,12 @@ ResultsDb::Recorded ResultsDb::record(const RunRow& run, const std::vector<Resul
     return Recorded::failed;
   };
   {
-    Statement s(db_,
-                "INSERT OR IGNORE INTO runs(run_id, experiment, parameters, seed, brelo_version, brelo_commit,"
-                " command_line, status, exit_status, error_output, wall_seconds, events,"
-                " virtual_seconds, statistics, finished_at)"
-                " VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    Statement s(
+        db_,
+        "INSERT OR IGNORE INTO runs(run_id, experiment, parameters, seed, brelo_version, brelo_commit,"
+        " command_line, status, exit_status, error_output, wall_seconds, events,"
+        " virtual_seconds, statistics, finished_at)"
+        " VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
     if (!s.ok()) return fail();
     s.text(1, run.run_id);
     s.text(2, run.experiment);
@@ -198,7 +200,8 @@ ResultsDb::Recorded ResultsDb::record(const RunRow& run, const std::vector<Resul
     }
   }
   {
-    Statement s(db_, "INSERT INTO results(run_id, time, mote, timestamp, epoch, fields) VALUES(?, ?, ?, ?, ?, ?)");
+    Statement s(db_,
+                "INSERT INTO results(run_id, time, mote, timestamp, epoch, fields) VALUES(?, ?, ?, ?, ?, ?)");
     if (!s.ok()) return fail();
     for (const ResultRow& r : results) {
       s.text(1, run.run_id);

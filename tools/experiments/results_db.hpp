@@ -77,7 +77,7 @@ class ResultsDb {
   // as it is: a run is never recorded twice.
   enum class Recorded { now, already, failed };
   Recorded record(const RunRow& run, const std::vector<ResultRow>& results,
-              const std::vector<DeliveryRow>& delivery, std::string& why);
+                  const std::vector<DeliveryRow>& delivery, std::string& why);
 
  private:
   explicit ResultsDb(sqlite3* db) : db_(db) {}

@@ -21,16 +21,27 @@ std::string apply(const Setting& s, std::size_t index, RunSpec& run, brelo_host:
   const double v = s.numbers[index];
   std::string text = number_text(v);
   switch (s.parameter) {
-    case Parameter::motes: run.motes = static_cast<int>(v); break;
-    case Parameter::seed: run.seed = static_cast<uint32_t>(v); break;
-    case Parameter::link_p: run.link_p = v; break;
-    case Parameter::period: run.period = v; break;
+    case Parameter::motes:
+      run.motes = static_cast<int>(v);
+      break;
+    case Parameter::seed:
+      run.seed = static_cast<uint32_t>(v);
+      break;
+    case Parameter::link_p:
+      run.link_p = v;
+      break;
+    case Parameter::period:
+      run.period = v;
+      break;
     case Parameter::fast:
       run.fast = v != 0;
       json.raw(name, v != 0 ? "true" : "false");
       return v != 0 ? "yes" : "no";
-    case Parameter::until: run.until = static_cast<int>(v); break;
-    case Parameter::topology: break;
+    case Parameter::until:
+      run.until = static_cast<int>(v);
+      break;
+    case Parameter::topology:
+      break;
   }
   json.raw(name, text);
   return text;
@@ -68,7 +79,8 @@ std::vector<RunSpec> expand(const Experiment& experiment) {
           continue;
         }
         const std::string text = apply(*axes[a].setting, at[a], run, json);
-        if (axes[a].setting->varied) run.id += std::string(",") + parameter_name(axes[a].setting->parameter) + "=" + text;
+        if (axes[a].setting->varied)
+          run.id += std::string(",") + parameter_name(axes[a].setting->parameter) + "=" + text;
       }
       run.parameters = json.str();
       runs.push_back(std::move(run));
