@@ -83,16 +83,16 @@ TEST_F(ExperimentFile, RunsAreNamedByTheirParametersInAFixedOrder) {
       "set fast yes\n");
   ASSERT_TRUE(p.errors.empty()) << p.errors[0];
   EXPECT_EQ(p.experiment.name, "links");
-  std::vector<RunSpec> runs = expand(p.experiment);
+  std::vector<RunSetup> runs = expand(p.experiment);
   std::vector<std::string> ids;
-  for (const RunSpec& r : runs) ids.push_back(r.id);
+  for (const RunSetup& r : runs) ids.push_back(r.id);
   EXPECT_EQ(ids, (std::vector<std::string>{
                      "query=a,seed=1,link_p=0,topology=grid", "query=a,seed=1,link_p=0.001,topology=grid",
                      "query=a,seed=2,link_p=0,topology=grid", "query=a,seed=2,link_p=0.001,topology=grid",
                      "query=b,seed=1,link_p=0,topology=grid", "query=b,seed=1,link_p=0.001,topology=grid",
                      "query=b,seed=2,link_p=0,topology=grid", "query=b,seed=2,link_p=0.001,topology=grid"}));
   // 'set' values reach every run and its parameters, not its name.
-  const RunSpec& last = runs.back();
+  const RunSetup& last = runs.back();
   EXPECT_EQ(last.until, 60);
   EXPECT_EQ(last.fast, true);
   EXPECT_EQ(last.seed, 2u);
@@ -101,7 +101,7 @@ TEST_F(ExperimentFile, RunsAreNamedByTheirParametersInAFixedOrder) {
   EXPECT_EQ(last.parameters,
             R"({"query":"b","seed":2,"link_p":0.001,"topology":"grid.lossy","fast":true,"until":60})");
   // The same text gives the same runs.
-  std::vector<RunSpec> again = expand(
+  std::vector<RunSetup> again = expand(
       read("name links\nquery a.query\nquery b.query\nvary link_p 0.001, 0\nset until 60\nvary seed 1..2\n"
            "vary topology grid.lossy\nset fast yes\n")
           .experiment);
@@ -113,7 +113,7 @@ TEST_F(ExperimentFile, RepeatRunsSeedsOneToN) {
   ExperimentParse p = read("query a.query\nrepeat 3\nvary motes 10, 20\n");
   ASSERT_TRUE(p.errors.empty()) << p.errors[0];
   EXPECT_EQ(p.experiment.name, "x");  // the file's stem
-  std::vector<RunSpec> runs = expand(p.experiment);
+  std::vector<RunSetup> runs = expand(p.experiment);
   ASSERT_EQ(runs.size(), 6u);
   EXPECT_EQ(runs[0].id, "query=a,motes=10,seed=1");
   EXPECT_EQ(runs[5].id, "query=a,motes=20,seed=3");

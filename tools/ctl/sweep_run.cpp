@@ -21,7 +21,7 @@
 namespace brelo_ctl {
 namespace {
 using namespace query_file;
-using experiments::RunSpec;
+using experiments::RunSetup;
 
 constexpr const char* program = "brelo-ctl";
 
@@ -61,36 +61,36 @@ struct Prepared {
   CompileResult compiled;
 };
 
-std::optional<Prepared> prepare(const RunSpec& spec, std::ostream& err) {
-  std::optional<std::string> text = read_text(spec.query);
+std::optional<Prepared> prepare(const RunSetup& setup, std::ostream& err) {
+  std::optional<std::string> text = read_text(setup.query);
   if (!text) {
-    err << program << ": cannot read " << spec.query << "\n";
+    err << program << ": cannot read " << setup.query << "\n";
     return std::nullopt;
   }
-  if (spec.period) {
+  if (setup.period) {
     // Every sampling period of the file becomes the run's.
     static const std::regex every(R"((^|[^A-Za-z0-9_])every[ \t]+[0-9.]+)");
     if (!std::regex_search(*text, every)) {
-      err << spec.query << ": a period is given, but no stream samples 'every' seconds\n";
+      err << setup.query << ": a period is given, but no stream samples 'every' seconds\n";
       return std::nullopt;
     }
-    *text = std::regex_replace(*text, every, "$1every " + experiments::number_text(*spec.period));
+    *text = std::regex_replace(*text, every, "$1every " + experiments::number_text(*setup.period));
   }
-  ParseResult parsed = parse(*text, spec.query);
+  ParseResult parsed = parse(*text, setup.query);
   QueryFile& file = parsed.file;
-  if (spec.motes) {
-    file.motes = spec.motes;
+  if (setup.motes) {
+    file.motes = setup.motes;
     file.motes_line = 0;
   }
-  if (spec.until) file.until = *spec.until;
-  if (spec.seed) file.seed = spec.seed;
-  if (spec.topology) {
-    file.topology = *spec.topology;
+  if (setup.until) file.until = *setup.until;
+  if (setup.seed) file.seed = setup.seed;
+  if (setup.topology) {
+    file.topology = *setup.topology;
     file.topology_line = 0;
   }
-  if (spec.link_p && parsed.errors.empty()) {
+  if (setup.link_p && parsed.errors.empty()) {
     if (!file.motes) {
-      err << spec.query << ": link_p needs a mote count (give 'motes' in the file or the experiment)\n";
+      err << setup.query << ": link_p needs a mote count (give 'motes' in the file or the experiment)\n";
       return std::nullopt;
     }
     // Every link, both ways, replacing what the file sets.
@@ -98,7 +98,7 @@ std::optional<Prepared> prepare(const RunSpec& spec, std::ostream& err) {
     for (int from = 0; from < *file.motes; ++from) {
       for (int to = 0; to < *file.motes; ++to) {
         if (from != to) {
-          file.links.push_back({0, static_cast<uint16_t>(from), static_cast<uint16_t>(to), *spec.link_p});
+          file.links.push_back({0, static_cast<uint16_t>(from), static_cast<uint16_t>(to), *setup.link_p});
         }
       }
     }
@@ -142,14 +142,14 @@ experiments::ResultRow result_row(const Result& r) {
 
 class Run {
  public:
-  Run(const RunSpec& spec, const SweepRunSettings& settings, const std::atomic<bool>& stop)
-      : spec_(spec), settings_(settings), stop_(stop), session_(settings.timeout) {}
+  Run(const RunSetup& setup, const SweepRunSettings& settings, const std::atomic<bool>& stop)
+      : setup_(setup), settings_(settings), stop_(stop), session_(settings.timeout) {}
 
   SweepRunOutcome go() {
     const auto started = std::chrono::steady_clock::now();
-    outcome_.run.run_id = spec_.id;
+    outcome_.run.run_id = setup_.id;
     outcome_.run.experiment = settings_.experiment;
-    outcome_.run.parameters = spec_.parameters;
+    outcome_.run.parameters = setup_.parameters;
     outcome_.run.brelo_version = build_version();
     outcome_.run.brelo_commit = build_commit();
     const int status = simulate();
@@ -174,7 +174,7 @@ class Run {
 
  private:
   int simulate() {
-    std::optional<Prepared> prepared = prepare(spec_, errors_);
+    std::optional<Prepared> prepared = prepare(setup_, errors_);
     if (!prepared) return EXIT_USAGE;
     const Plan& plan = prepared->compiled.plan;
     outcome_.run.seed = plan.seed;
@@ -182,7 +182,7 @@ class Run {
 
     brelo_host::SimulationSettings sim = brelo_host::settings_for(plan);
     sim.rate = brelo_host::UNLIMITED_RATE;
-    sim.fast = spec_.fast.value_or(false);
+    sim.fast = setup_.fast.value_or(false);
     sim.program = settings_.brelo;
     sim.event_mask = ctl::AM_UARTMSGSENTEVENT;  // results only
     port_ = ports.take();
@@ -241,7 +241,7 @@ class Run {
     return EXIT_DONE;
   }
 
-  const RunSpec& spec_;
+  const RunSetup& setup_;
   const SweepRunSettings& settings_;
   const std::atomic<bool>& stop_;
   brelo_host::Session session_;
@@ -252,9 +252,9 @@ class Run {
 };
 }  // namespace
 
-SweepRunOutcome sweep_run(const RunSpec& spec, const SweepRunSettings& settings,
+SweepRunOutcome sweep_run(const RunSetup& setup, const SweepRunSettings& settings,
                           const std::atomic<bool>& stop) {
-  return Run(spec, settings, stop).go();
+  return Run(setup, settings, stop).go();
 }
 
 }  // namespace brelo_ctl

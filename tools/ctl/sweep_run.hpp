@@ -27,8 +27,8 @@ struct SweepRunOutcome {
   std::vector<experiments::DeliveryRow> delivery;
 };
 
-// Runs `spec`; `stop` ends it early (then the outcome is interrupted).
-SweepRunOutcome sweep_run(const experiments::RunSpec& spec, const SweepRunSettings& settings,
+// Runs `setup`; `stop` ends it early (then the outcome is interrupted).
+SweepRunOutcome sweep_run(const experiments::RunSetup& setup, const SweepRunSettings& settings,
                           const std::atomic<bool>& stop);
 
 }  // namespace brelo_ctl

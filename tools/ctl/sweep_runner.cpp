@@ -21,7 +21,7 @@
 
 namespace brelo_ctl {
 namespace {
-using experiments::RunSpec;
+using experiments::RunSetup;
 
 constexpr const char* program = "brelo-ctl";
 
@@ -107,7 +107,7 @@ class Sweep {
            << "; nothing was run.\n";
       return EXIT_USAGE;
     }
-    const std::vector<RunSpec> all = experiments::expand(parsed.experiment);
+    const std::vector<RunSetup> all = experiments::expand(parsed.experiment);
     std::string why;
     const std::string path = request_.database.value_or(experiments::default_database_path(request_.file));
     db_ = experiments::ResultsDb::open(path, request_.file, experiments::text_hash(text.str()), why);
@@ -267,7 +267,7 @@ class Sweep {
   const SweepRequest& request_;
   std::ostream& err_;
   std::unique_ptr<experiments::ResultsDb> db_;
-  std::vector<const RunSpec*> pending_;
+  std::vector<const RunSetup*> pending_;
   SweepRunSettings settings_;
   ScratchFolder scratch_;
   std::atomic<std::size_t> next_{0};

@@ -10,7 +10,7 @@ namespace {
 std::string stem(const std::string& path) { return std::filesystem::path(path).stem().string(); }
 
 // Sets value `index` of setting `s` on the run; the text it shows in names.
-std::string apply(const Setting& s, std::size_t index, RunSpec& run, brelo_host::JsonObject& json) {
+std::string apply(const Setting& s, std::size_t index, RunSetup& run, brelo_host::JsonObject& json) {
   const char* name = parameter_name(s.parameter);
   if (s.parameter == Parameter::topology) {
     run.topology = s.paths[index];
@@ -48,7 +48,7 @@ std::string apply(const Setting& s, std::size_t index, RunSpec& run, brelo_host:
 }
 }  // namespace
 
-std::vector<RunSpec> expand(const Experiment& experiment) {
+std::vector<RunSetup> expand(const Experiment& experiment) {
   // Odometer over the settings in name order, the last turning fastest;
   // repetitions (as seeds) take the seed's place.
   struct Axis {
@@ -62,11 +62,11 @@ std::vector<RunSpec> expand(const Experiment& experiment) {
       axes.push_back({nullptr, static_cast<std::size_t>(experiment.repeat)});
     }
   }
-  std::vector<RunSpec> runs;
+  std::vector<RunSetup> runs;
   for (const std::string& query : experiment.queries) {
     std::vector<std::size_t> at(axes.size(), 0);
     for (;;) {
-      RunSpec run;
+      RunSetup run;
       run.query = query;
       brelo_host::JsonObject json;
       json.text("query", stem(query));

@@ -16,7 +16,7 @@
 
 namespace experiments {
 
-struct RunSpec {
+struct RunSetup {
   std::string id;          // its name, unique in the experiment
   std::string query;       // the query file's path
   std::string parameters;  // JSON object: query and every parameter given
@@ -29,6 +29,6 @@ struct RunSpec {
   std::optional<int> until;
 };
 
-std::vector<RunSpec> expand(const Experiment& experiment);
+std::vector<RunSetup> expand(const Experiment& experiment);
 
 }  // namespace experiments
