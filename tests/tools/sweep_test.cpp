@@ -227,6 +227,38 @@ TEST_F(Sweep, FailedRunsAreRecordedAndTheOthersGoOn) {
   EXPECT_EQ(last_err_.find("no radio today"), std::string::npos) << last_err_;
 }
 
+// The processes `pid` started (its threads' children).
+std::vector<pid_t> children_of(pid_t pid) {
+  std::vector<pid_t> found;
+  std::error_code ignored;
+  for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", ignored)) {
+    std::ifstream in(task.path() / "children");
+    for (pid_t child; in >> child;) found.push_back(child);
+  }
+  return found;
+}
+
+TEST_F(Sweep, ASimulationStoppedFromOutsideIsNotADoneRun) {
+  const std::string file =
+      experiment("query " EXAMPLES_DIR "/tree_collection.query\nset until 600\nset seed 1\n");
+  auto child = start(file);
+  std::vector<pid_t> simulations;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (simulations.empty() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    simulations = children_of(child->pid());
+  }
+  ASSERT_EQ(simulations.size(), 1u);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  ::kill(simulations[0], SIGINT);  // as a batch system's signal would
+  const control_test::ExitStatus status = child->wait(std::chrono::seconds(60));
+  EXPECT_TRUE(status.exited && status.code == 3) << child->err();
+  Database d(db());
+  EXPECT_EQ(d.one("SELECT status, exit_status, error_output LIKE '%before its time limit%' FROM runs"),
+            "failed|3|1");
+  EXPECT_EQ(d.one("SELECT count(*) FROM results"), "0");
+}
+
 TEST_F(Sweep, TwoSweepsOnOneDatabaseRecordEachRunOnce) {
   const std::string file =
       experiment("query " EXAMPLES_DIR "/tree_collection.query\nvary seed 1..6\nset until 10\n");

@@ -235,6 +235,13 @@ class Run {
       errors_ << program << ": no statistics from brelo" << (reason.empty() ? "" : ": " + reason) << "\n";
       return EXIT_CONNECTION;
     }
+    const brelo_host::JsonValue* ended_by = run->find("ended_by");
+    if (ended_by == nullptr || ended_by->text != "time limit") {
+      // Stopped by someone else (a signal to the whole job): half a run.
+      errors_ << program << ": the simulation ended at " << run->number_at("virtual_seconds")
+              << " s, before its time limit\n";
+      return EXIT_CONNECTION;
+    }
     outcome_.run.statistics = std::move(stats);
     outcome_.run.events = static_cast<int64_t>(run->number_at("events"));
     outcome_.run.virtual_seconds = run->number_at("virtual_seconds");

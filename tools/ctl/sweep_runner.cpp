@@ -182,6 +182,10 @@ class Sweep {
         ++running_;
       }
       SweepRunOutcome outcome = sweep_run(*pending_[index], settings_, interrupted);
+      // A run that failed as the sweep was being stopped was likely cut off
+      // by the same signal (a batch system signals every process of a job):
+      // it runs again next time rather than being recorded as failed.
+      if (!outcome.run.done && interrupted.load()) outcome.interrupted = true;
       std::string why;
       using Recorded = experiments::ResultsDb::Recorded;
       const Recorded kept = outcome.interrupted
