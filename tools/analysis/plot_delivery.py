@@ -99,7 +99,8 @@ def plot(summary, x, title, out):
         axes.set_xticks(range(len(categories)), categories)
     axes.set_xlabel(AXIS_LABELS.get(x, x))
     axes.set_ylabel("delivery ratio (received / expected)")
-    axes.set_ylim(0, 1.05)
+    # Room for the whole of every bar: mean + sd may pass 1 where runs differ widely.
+    axes.set_ylim(0, max(1.05, (summary["mean"] + summary["sd"].fillna(0)).max() + 0.03))
     axes.grid(True, alpha=0.3)
     axes.set_title(title)
     fewest, most = int(summary["runs"].min()), int(summary["runs"].max())
