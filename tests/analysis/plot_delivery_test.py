@@ -7,7 +7,9 @@ not by the code under test.
 
 import csv
 import math
+import os
 import pathlib
+import stat
 import subprocess
 import sys
 import tempfile
@@ -50,10 +52,15 @@ class PlotDelivery(unittest.TestCase):
         before = db.read_bytes()
         out, summary = self.dir / "plot.png", self.dir / "summary.csv"
 
-        done = plot(db, "--out", out, "--summary", summary)
+        old_umask = os.umask(0o022)
+        try:
+            done = plot(db, "--out", out, "--summary", summary)
+        finally:
+            os.umask(old_umask)
 
         self.assertEqual(done.returncode, 0, done.stderr)
         self.assertEqual(out.read_bytes()[:8], PNG_SIGNATURE)
+        self.assertEqual(stat.S_IMODE(out.stat().st_mode), 0o644)  # as any file written under umask 022
         self.assertGreater(out.stat().st_size, 10_000)  # axes, points and labels, not a blank image
         self.assertEqual(db.read_bytes(), before)  # read, never written
         points = read_summary(summary)

@@ -122,6 +122,10 @@ def save_replacing(figure, out):
     os.close(handle)
     try:
         figure.savefig(temporary, format="png")
+        # mkstemp makes the file private (0600); give it the mode a plain open would.
+        umask = os.umask(0)
+        os.umask(umask)
+        os.chmod(temporary, 0o666 & ~umask)
         os.replace(temporary, out)
     except BaseException:
         os.unlink(temporary)
