@@ -2,13 +2,16 @@
 # Installs the Debian packages brelo needs to build and test: the compiler,
 # CMake, Ninja, GoogleTest, libpcap (packet traces), tshark (the trace
 # tests), cpp-httplib (brelo-ctl view's web server), SQLite (brelo-ctl
-# sweep's results database), and Node.js with Chromium (the view page's
-# browser test). Only missing packages are installed, so running it again
-# does nothing. --ci adds what CI's sanitizer, fuzzing and benchmark runs use.
+# sweep's results database), Node.js with Chromium (the view page's browser
+# test), and pandas with matplotlib for Debian's python3 (the analysis
+# scripts and their test). Only missing packages are installed, so running
+# it again does nothing. --ci adds what CI's sanitizer, fuzzing and
+# benchmark runs use.
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libpcap-dev tshark libcpp-httplib-dev libsqlite3-dev
-          nodejs chromium)
+          nodejs chromium
+          python3-pandas python3-matplotlib)
 # Some Node.js builds bring npm inside the nodejs package; Debian's ship it apart.
 command -v npm >/dev/null 2>&1 || packages+=(npm)
 if [ "${1:-}" = "--ci" ]; then
