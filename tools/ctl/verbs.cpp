@@ -16,7 +16,7 @@ const std::vector<Verb>& verbs() {
       watch_verb(), info_verb(), count_verb(),     on_verb(),  off_verb(),
       radio_verb(), serial_verb(), link_verb(),    adc_verb(), rate_verb(),
       dbg_verb(),   mask_verb(),  interrupt_verb(), run_verb(), var_verb(),
-      topology_verb(), view_verb(),
+      topology_verb(), view_verb(), sweep_verb(),
   };
   return all;
 }

@@ -22,5 +22,6 @@ Verb run_verb();
 Verb var_verb();
 Verb topology_verb();
 Verb view_verb();
+Verb sweep_verb();
 
 }  // namespace brelo_ctl
