@@ -83,9 +83,9 @@ int submit(Invocation& call, const experiments::ClusterPlan& plan) {
     return EXIT_USAGE;
   }
   if (auto stale = stale_parts(job.shared_dir, job.tasks); !stale.empty()) {
-    *call.err << program << ": " << job.shared_dir.string() << " holds parts of a submission with more than "
-              << job.tasks << " tasks (" << stale.front().filename().string()
-              << (stale.size() > 1 ? ", ..." : "") << "); remove them or give --tasks\n";
+    *call.err << program << ": " << job.shared_dir.string() << " holds parts of an earlier submission of more tasks ("
+              << stale.front().filename().string() << (stale.size() > 1 ? ", ..." : "")
+              << "); remove them, or give --tasks to match it\n";
     return EXIT_USAGE;
   }
   fs::path script = job.shared_dir / "sweep.sbatch";
