@@ -6,7 +6,8 @@
 # test), and pandas with matplotlib for Debian's python3 (the analysis
 # scripts and their test). Only missing packages are installed, so running
 # it again does nothing. --ci adds what CI's sanitizer, fuzzing and
-# benchmark runs use.
+# benchmark runs use, and a one-node Slurm cluster (slurm-wlm, munge, the
+# sqlite3 shell) for the sweep's cluster test.
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libpcap-dev tshark libcpp-httplib-dev libsqlite3-dev
@@ -15,7 +16,7 @@ packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libpcap-dev
 # Some Node.js builds bring npm inside the nodejs package; Debian's ship it apart.
 command -v npm >/dev/null 2>&1 || packages+=(npm)
 if [ "${1:-}" = "--ci" ]; then
-  packages+=(libbenchmark-dev time clang libclang-rt-14-dev)
+  packages+=(libbenchmark-dev time clang libclang-rt-14-dev slurm-wlm munge sqlite3)
 fi
 
 if ! command -v dpkg-query >/dev/null 2>&1 || ! command -v apt-get >/dev/null 2>&1; then
