@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "ctl/delivery_report.hpp"
+#include "ctl/interrupt_guard.hpp"
 #include "ctl/run_record.hpp"
 #include "ctl/stats_tables.hpp"
 #include "ctl/verbs.hpp"
@@ -27,30 +28,6 @@ namespace {
 using namespace query_file;
 
 constexpr const char* program = "brelo-ctl";
-
-volatile sig_atomic_t interrupted = 0;
-void on_interrupt(int) { interrupted = 1; }
-
-// Ctrl-C ends the run in order while this lives.
-class InterruptGuard {
- public:
-  InterruptGuard() {
-    interrupted = 0;
-    struct sigaction action {};
-    action.sa_handler = on_interrupt;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, &old_int_);
-    ::sigaction(SIGTERM, &action, &old_term_);
-  }
-  ~InterruptGuard() {
-    ::sigaction(SIGINT, &old_int_, nullptr);
-    ::sigaction(SIGTERM, &old_term_, nullptr);
-  }
-
- private:
-  struct sigaction old_int_ {};
-  struct sigaction old_term_ {};
-};
 
 std::string seconds_text(int64_t ticks) {
   char text[32];
@@ -253,7 +230,7 @@ class Runner {
     progress.clear();
     if (!session_.end() && status == EXIT_DONE) status = failure();
     if (request_.progress) err_ << results_ << (results_ == 1 ? " result\n" : " results\n");
-    if (status == EXIT_DONE) report_delivery(*file, plan, interrupted != 0 ? last_seen_ : until);
+    if (status == EXIT_DONE) report_delivery(*file, plan, interrupt_requested() ? last_seen_ : until);
     if (status == EXIT_DONE && !stats_file_.empty()) status = report_statistics();
     return status;
   }
@@ -273,7 +250,7 @@ class Runner {
       last_seen_ = std::max(last_seen_, now);
       progress.update(now, events);
     };
-    h.stop = [] { return interrupted != 0; };
+    h.stop = [] { return interrupt_requested(); };
     return h;
   }
 

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "ctl/arguments.hpp"
+#include "ctl/interrupt_guard.hpp"
 #include "ctl/query_runner.hpp"
 #include "ctl/verbs/all.hpp"
 #include "ctl/view_commands.hpp"
@@ -54,30 +55,6 @@ const Option brelo{.name = "--brelo",
                    .value = "PATH",
                    .help = "the simulator to start (default: the brelo beside\n"
                            "brelo-ctl)"};
-
-volatile sig_atomic_t interrupted = 0;
-void on_interrupt(int) { interrupted = 1; }
-
-// Ctrl-C ends the view in order while this lives.
-class InterruptGuard {
- public:
-  InterruptGuard() {
-    interrupted = 0;
-    struct sigaction action {};
-    action.sa_handler = on_interrupt;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, &old_int_);
-    ::sigaction(SIGTERM, &action, &old_term_);
-  }
-  ~InterruptGuard() {
-    ::sigaction(SIGINT, &old_int_, nullptr);
-    ::sigaction(SIGTERM, &old_term_, nullptr);
-  }
-
- private:
-  struct sigaction old_int_ {};
-  struct sigaction old_term_ {};
-};
 
 // The speed the clock events report: virtual seconds per wall second over
 // the last interval.
@@ -206,7 +183,7 @@ int view(Invocation& call) {
     facts.reached(now);
     server.publish(brelo_view::clock_event(now, speed.update(now)));
   };
-  handlers.stop = [] { return interrupted != 0; };
+  handlers.stop = [] { return interrupt_requested(); };
   int status = EXIT_DONE;
   if (!session.pump(until, handlers)) status = session_failure(session, session.command_port(), err);
   server.stop();
