@@ -76,19 +76,20 @@ std::optional<RunCounts> run_counts(const std::string& file, const std::vector<s
     return std::nullopt;
   }
   const std::filesystem::path dir = dir_name;
-  std::vector<std::string> args{"run",     file,  "--seed", std::to_string(seed), "--rate",
-                                "max",     "--stats", "--out", dir.string()};
+  std::vector<std::string> args{"run", file,      "--seed", std::to_string(seed), "--rate",
+                                "max", "--stats", "--out",  dir.string()};
   args.insert(args.end(), extra.begin(), extra.end());
   if (fast) args.push_back("--fast");
   control_test::ToolResult tool = control_test::run_tool(args, std::chrono::seconds(100));
 
   RunCounts run;
   std::string why;
-  std::optional<brelo_host::JsonValue> stats = brelo_host::parse_json(read_file(dir / "stats.json"), why);
+  std::optional<brelo_host::JsonValue> stats =
+      brelo_host::parse_json(read_file(dir / "stats.json"), why);
   run.results = read_file(dir / "results.csv");
   const std::string delivery = read_file(dir / "delivery.csv");
   std::filesystem::remove_all(dir);
-  if (!tool.status.exited || tool.status.code != 0 || !stats) {
+  if (!tool.status.exited || tool.status.code != 0 || !stats || stats->find("motes") == nullptr) {
     ADD_FAILURE() << file << " seed " << seed << (fast ? " fast" : " exact") << ": status "
                   << tool.status.code << ", statistics: " << why << "\n"
                   << tool.err;
@@ -121,9 +122,7 @@ struct Tolerance {
 // not vary at all (a mean of five runs moves by 0.2 per count).
 constexpr int kSeeds = 5;
 
-double tolerance_for(double spread) {
-  return std::max(0.5, 3 * spread * std::sqrt(2.0 / kSeeds));
-}
+double tolerance_for(double spread) { return std::max(0.5, 3 * spread * std::sqrt(2.0 / kSeeds)); }
 
 struct Scenario {
   const char* name;
@@ -187,7 +186,8 @@ void expect_fast_agrees(const Scenario& scenario) {
       const auto f = fast_means.at(mote).find(q.name);
       if (e == exact_mean.end() && f == fast_means.at(mote).end()) continue;  // not a source
       if (e == exact_mean.end() || f == fast_means.at(mote).end()) {
-        ADD_FAILURE() << scenario.name << ": only one mode counts " << q.name << " of mote " << mote;
+        ADD_FAILURE() << scenario.name << ": only one mode counts " << q.name << " of mote "
+                      << mote;
         continue;
       }
       const double difference = f->second - e->second;
@@ -215,7 +215,9 @@ std::string example(const std::string& name) { return std::string(EXAMPLES_DIR) 
 TEST(FastModeAgreement, CollectionOfThreeSenders) {
   // Measured spread: 0 for every quantity and mote (17 records per
   // source, 48 to 54 packets received, no CRC failure, in every seed).
-  expect_fast_agrees({"collection.query", example("collection.query"), {},
+  expect_fast_agrees({"collection.query",
+                      example("collection.query"),
+                      {},
                       {tolerance_for(0), tolerance_for(0), tolerance_for(0)}});
 }
 
@@ -223,7 +225,9 @@ TEST(FastModeAgreement, TreeCollectionOfTwentyMotes) {
   // Until 30 s. Measured spread: records delivered 0.32 (4 to 5 per
   // source), packets received 0.97 (173 to 258 per mote), CRC failures
   // 0.32 (one seed in ten lost a frame to a collision at every mote).
-  expect_fast_agrees({"tree_collection.query", example("tree_collection.query"), {"--until", "30"},
+  expect_fast_agrees({"tree_collection.query",
+                      example("tree_collection.query"),
+                      {"--until", "30"},
                       {tolerance_for(0.32), tolerance_for(0.97), tolerance_for(0.32)}});
 }
 
@@ -231,7 +235,8 @@ TEST(FastModeAgreement, SaturatedCell) {
   // Until 14 s. Measured spread: records delivered 2.7 (39 to 52 per
   // source), packets received 2.32 (148 to 202 per mote), CRC failures 0.52
   // (collisions in three seeds in ten, heard by every mote).
-  expect_fast_agrees({"saturated.query", std::string(BENCH_DIR) + "/saturated.query",
+  expect_fast_agrees({"saturated.query",
+                      std::string(BENCH_DIR) + "/saturated.query",
                       {"--until", "14"},
                       {tolerance_for(2.7), tolerance_for(2.32), tolerance_for(0.52)}});
 }
@@ -256,9 +261,9 @@ std::string first_difference(const std::string& exact, const std::string& fast) 
 void expect_same_counts(const brelo_host::JsonValue& exact, const brelo_host::JsonValue& fast,
                         int seed) {
   static const char* const kCounts[] = {
-      "packets_sent",    "packets_received", "packets_crc_failed", "packets_acknowledged",
-      "serial_sent",     "serial_received",  "records_written",    "records_read",
-      "results"};
+      "packets_sent",         "packets_received", "packets_crc_failed",
+      "packets_acknowledged", "serial_sent",      "serial_received",
+      "records_written",      "records_read",     "results"};
   const std::vector<brelo_host::JsonValue>& exact_motes = exact.find("motes")->items;
   const std::vector<brelo_host::JsonValue>& fast_motes = fast.find("motes")->items;
   ASSERT_EQ(exact_motes.size(), fast_motes.size());
@@ -285,7 +290,8 @@ TEST(FastModeAgreement, OneSenderGivesTheSameRunInBothModes) {
     if (!exact || !fast) break;
     // Mote 1 samples every 0.2 s from about 2.5 s on.
     EXPECT_GE(std::count(exact->results.begin(), exact->results.end(), '\n'), 20)
-        << "too few results to compare:\n" << exact->results;
+        << "too few results to compare:\n"
+        << exact->results;
     EXPECT_EQ(first_difference(exact->results, fast->results), "")
         << "seed " << seed << ": the results differ (exact, fast)";
     expect_same_counts(exact->stats, fast->stats, seed);
