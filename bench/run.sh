@@ -141,7 +141,7 @@ for run in 10:100 100:20 1000:2; do
 done
 for run in 100:500 1000:50; do
   motes=${run%:*} seconds=${run#*:}
-  compare "idle $motes motes fast, $seconds virt s" "$seconds" run_plain "$motes" -fast
+  compare "idle $motes motes fast, $seconds virt s" "$seconds" run_plain -fast "$motes"
 done
 
 # The busy network: brelo waits (-gui) until the client has queued the queries.
