@@ -38,21 +38,49 @@ void heap_t::expand() {
 // `moving` goes to slot i (which is free) and sinks below any strictly
 // smaller child, taking the right child unless the left one is strictly
 // smaller.
+//
+// Where a node has all four grandchildren, one pass loads both children and
+// the four grandchildren before deciding, so the loads of the next level
+// overlap with the comparisons of this one; it takes the very decisions two
+// single-level steps would take, and leaves every entry in the same slot.
 void heap_t::down_heap(int i, node_t moving) {
   node_t* slots = data_.get();
   const std::size_t size = static_cast<std::size_t>(size_);
+  const vex_time_t key = moving.key;
   std::size_t at = static_cast<std::size_t>(i);
   for (;;) {
     std::size_t left = 2 * at + 1;
+    std::size_t grand = 2 * left + 1;  // the left child's left child; four in a row
+    if (grand + 3 < size) {
+      const vex_time_t left_key = slots[left].key;
+      const vex_time_t right_key = slots[left + 1].key;
+      const vex_time_t grand_keys[4] = {slots[grand].key, slots[grand + 1].key,
+                                        slots[grand + 2].key, slots[grand + 3].key};
+      const bool go_right = !(left_key < right_key);
+      const std::size_t child = left + go_right;
+      const vex_time_t child_key = go_right ? right_key : left_key;
+      if (child_key >= key) break;
+      // The chosen child's own two children.
+      const std::size_t pair = 2 * static_cast<std::size_t>(go_right);
+      const bool grand_right = !(grand_keys[pair] < grand_keys[pair + 1]);
+      const std::size_t grandchild = grand + pair + grand_right;
+      const vex_time_t grandchild_key = grand_right ? grand_keys[pair + 1] : grand_keys[pair];
+      slots[at] = slots[child];
+      at = child;
+      if (grandchild_key >= key) break;
+      slots[at] = slots[grandchild];
+      at = grandchild;
+      continue;
+    }
     std::size_t right = left + 1;
     if (right < size) {
       // Branch-free: the right child unless the left key is strictly smaller.
       std::size_t child = left + static_cast<std::size_t>(!(slots[left].key < slots[right].key));
-      if (slots[child].key >= moving.key) break;
+      if (slots[child].key >= key) break;
       slots[at] = slots[child];
       at = child;
     } else {
-      if (left < size && slots[left].key < moving.key) {
+      if (left < size && slots[left].key < key) {
         slots[at] = slots[left];
         at = left;
       }
