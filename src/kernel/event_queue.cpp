@@ -144,6 +144,7 @@ void event_queue_t::insert_event_slowly(EventPtr event) {
   inbox_.push_back(event.get());
   event.release();
   inbox_filled_.store(true, std::memory_order_release);
+  attention::raise(attention::inbox);
 }
 
 bool event_queue_t::is_empty() {
@@ -170,6 +171,10 @@ EventPtr event_queue_t::pop_event() {
 bool event_queue_t::handle_next_event(VEX_state_t& state) {
   claim_simulation_thread();
   take_inbox();
+  return run_next_event(state);
+}
+
+bool event_queue_t::run_next_event(VEX_state_t& state) {
   if (heap_.is_empty()) return false;
   vex_time_t key;
   EventPtr event(heap_.pop_min_data(&key));
@@ -177,7 +182,8 @@ bool event_queue_t::handle_next_event(VEX_state_t& state) {
   // Virtual time never goes back: an event a control thread inserted for a
   // moment the simulation has meanwhile passed runs at the current time.
   if (key > state.vex_time) state.vex_time = key;
-  if (dbg_active(DBG_QUEUE)) {
+  const bool queue_lines = dbg_active(DBG_QUEUE);
+  if (queue_lines) {
     char text[128];
     printOtherTime(text, sizeof text, key);
     dbg(DBG_QUEUE, "Popping event for mote %i with time %s.\n", event->mote, text);
@@ -190,7 +196,7 @@ bool event_queue_t::handle_next_event(VEX_state_t& state) {
   if (!state.moteOn[mote] && event->force == 0) return true;
 
   state.current_node = static_cast<int16_t>(mote);
-  dbg(DBG_QUEUE, "Setting VEX_LOCAL_ADDRESS to %hi\n", static_cast<short>(mote));
+  if (queue_lines) dbg(DBG_QUEUE, "Setting VEX_LOCAL_ADDRESS to %hi\n", static_cast<short>(mote));
   uint8_t atomic = __quil_atomic_start();
   VEX_LOCAL_ADDRESS = static_cast<uint16_t>(mote);
   __quil_atomic_end(atomic);
