@@ -54,17 +54,20 @@ void heap_t::down_heap(int i, node_t moving) {
     if (grand + 3 < size) {
       const vex_time_t left_key = slots[left].key;
       const vex_time_t right_key = slots[left + 1].key;
-      const vex_time_t grand_keys[4] = {slots[grand].key, slots[grand + 1].key,
-                                        slots[grand + 2].key, slots[grand + 3].key};
+      const vex_time_t grand_0 = slots[grand].key;
+      const vex_time_t grand_1 = slots[grand + 1].key;
+      const vex_time_t grand_2 = slots[grand + 2].key;
+      const vex_time_t grand_3 = slots[grand + 3].key;
       const bool go_right = !(left_key < right_key);
-      const std::size_t child = left + go_right;
       const vex_time_t child_key = go_right ? right_key : left_key;
       if (child_key >= key) break;
+      const std::size_t child = left + go_right;
       // The chosen child's own two children.
-      const std::size_t pair = 2 * static_cast<std::size_t>(go_right);
-      const bool grand_right = !(grand_keys[pair] < grand_keys[pair + 1]);
-      const std::size_t grandchild = grand + pair + grand_right;
-      const vex_time_t grandchild_key = grand_right ? grand_keys[pair + 1] : grand_keys[pair];
+      const vex_time_t first_key = go_right ? grand_2 : grand_0;
+      const vex_time_t second_key = go_right ? grand_3 : grand_1;
+      const bool grand_right = !(first_key < second_key);
+      const std::size_t grandchild = grand + 2 * static_cast<std::size_t>(go_right) + grand_right;
+      const vex_time_t grandchild_key = grand_right ? second_key : first_key;
       slots[at] = slots[child];
       at = child;
       if (grandchild_key >= key) break;
@@ -174,34 +177,45 @@ bool event_queue_t::handle_next_event(VEX_state_t& state) {
   return run_next_event(state);
 }
 
+// The queue lines and the pause of a popped event: off the common path.
+[[gnu::noinline, gnu::cold]] void event_queue_t::announce_pop(const event_t& event,
+                                                               vex_time_t key) {
+  if (dbg_active(DBG_QUEUE)) {
+    char text[128];
+    printOtherTime(text, sizeof text, key);
+    dbg(DBG_QUEUE, "Popping event for mote %i with time %s.\n", event.mote, text);
+  }
+  if (pause_ > 0 && event.pause != 0) sleep(static_cast<unsigned>(pause_));
+}
+
+[[gnu::noinline, gnu::cold]] static void announce_mote(int mote) {
+  dbg(DBG_QUEUE, "Setting VEX_LOCAL_ADDRESS to %hi\n", static_cast<short>(mote));
+}
+
 bool event_queue_t::run_next_event(VEX_state_t& state) {
   if (heap_.is_empty()) return false;
   vex_time_t key;
-  EventPtr event(heap_.pop_min_data(&key));
+  event_t* event = heap_.pop_min_data(&key);
   ++handled_;
   // Virtual time never goes back: an event a control thread inserted for a
   // moment the simulation has meanwhile passed runs at the current time.
   if (key > state.vex_time) state.vex_time = key;
   const bool queue_lines = dbg_active(DBG_QUEUE);
-  if (queue_lines) {
-    char text[128];
-    printOtherTime(text, sizeof text, key);
-    dbg(DBG_QUEUE, "Popping event for mote %i with time %s.\n", event->mote, text);
-  }
-  if (pause_ > 0 && event->pause != 0) sleep(static_cast<unsigned>(pause_));
+  if (queue_lines || pause_ > 0) announce_pop(*event, key);
 
   int mote = event->mote;
   // A switched-off mote's events are released unrun unless forced.
-  if (mote < 0 || mote >= VEXNODES) return true;
-  if (!state.moteOn[mote] && event->force == 0) return true;
+  if (mote < 0 || mote >= VEXNODES || (!state.moteOn[mote] && event->force == 0)) {
+    delete event;
+    return true;
+  }
 
   state.current_node = static_cast<int16_t>(mote);
-  if (queue_lines) dbg(DBG_QUEUE, "Setting VEX_LOCAL_ADDRESS to %hi\n", static_cast<short>(mote));
+  if (queue_lines) announce_mote(mote);
   uint8_t atomic = __quil_atomic_start();
   VEX_LOCAL_ADDRESS = static_cast<uint16_t>(mote);
   __quil_atomic_end(atomic);
 
-  event_t& running = *event;
-  running.handle(std::move(event), state);
+  event->handle(EventPtr(event), state);
   return true;
 }

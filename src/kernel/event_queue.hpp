@@ -142,6 +142,7 @@ class event_queue_t {
   bool on_simulation_thread() const { return simulated_queue == this; }
   void insert_event_slowly(EventPtr event);
   static void log_growth(int grown_from);
+  void announce_pop(const event_t& event, vex_time_t key);
 
   // The queue whose heap this thread owns, if any.
   static thread_local const event_queue_t* simulated_queue;
