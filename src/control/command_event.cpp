@@ -120,6 +120,6 @@ bool enqueue_command_event(const ctl::GuiMsg& header, std::vector<uint8_t> paylo
   auto event = std::make_unique<CommandEvent>(header, std::move(payload));
   dbg_clear(DBG_SIM, "SIM: Enqueuing command event 0x%lx\n",
             static_cast<unsigned long>(reinterpret_cast<uintptr_t>(event.get())));
-  sim::schedule(std::move(event));
+  sim::schedule_from_any_thread(std::move(event));
   return true;
 }

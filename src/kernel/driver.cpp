@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 
+#include "kernel/attention.hpp"
 #include "kernel/dbg.hpp"
 #include "kernel/mote_lifecycle.hpp"
 #include "kernel/pacing.hpp"
@@ -23,6 +24,17 @@ void pause_point() {
     vex_state.pause_ack_cond.notify_one();
     vex_state.pause_cond.wait(lock);
   }
+}
+
+// What other threads asked for since the last pass: all sources are looked
+// at, whichever bits were raised; each look is cheap when its flag is clear.
+void serve_attention() {
+  attention::take();
+  if (sigint_pending()) exit_on_sigint();
+  pause_point();
+  sim_requests::serve();
+  rate_apply_pending();
+  vex_state.queue.take_inbox();
 }
 // When the first event at or after the stop time would be a sample that
 // lazy sampling does not queue, virtual time flows toward that sample at the
@@ -62,19 +74,33 @@ void schedule_boots(int motes_to_boot, int boot_window) {
   }
 }
 
+void pause_simulation(bool pause) {
+  {
+    std::lock_guard<std::mutex> guard(vex_state.pause_lock);
+    vex_state.paused = pause;
+  }
+  if (pause) {
+    attention::raise(attention::pause);
+  } else {
+    vex_state.pause_cond.notify_all();
+  }
+}
+
 void run_main_loop(vex_time_t stop_time, const MainLoopHooks& hooks) {
   vex_time_t last_cpu_checkpoint = 0;
+  event_queue_t& queue = vex_state.queue;
+  queue.claim_simulation_thread();
+  // Whatever was raised before the loop started is served on its first pass.
+  serve_attention();
   while (stop_time == 0 || vex_state.vex_time < stop_time) {
-    if (sigint_pending()) exit_on_sigint();
-    pause_point();
-    sim_requests::serve();
+    if (attention::raised()) serve_attention();
     VEXH_run_all_tasks();
     if (stop_time != 0 && hooks.skipped_event_at_or_after != nullptr &&
         idle_toward_skipped_event(stop_time, hooks)) {
       continue;
     }
-    if (vex_state.queue.handle_next_event(vex_state)) {
-      rate_based_wait();
+    if (queue.run_next_event(vex_state)) {
+      rate_wait_if_ahead();
     } else {
       rate_idle_advance(stop_time);
     }

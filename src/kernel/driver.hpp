@@ -21,6 +21,10 @@ struct MainLoopHooks {
   vex_time_t (*skipped_event_at_or_after)(vex_time_t) = nullptr;
 };
 
+// Any thread: stops the main loop before its next event (true) or lets it
+// go on (false).
+void pause_simulation(bool pause);
+
 // Runs tasks and events until virtual time reaches stop_time (0: forever).
 // The first event at or after stop_time still runs; its tasks do not.
 // Requests of other threads (kernel/sim_requests.hpp) are served before

@@ -4,10 +4,11 @@
 // The heap belongs to the simulation thread: the thread that initialised
 // the queue or last ran one of its events. It inserts and pops without a
 // lock. Any other thread (the control threads) hands its events to an inbox
-// under a mutex; the simulation thread moves them into the heap, in the
-// order they came, before its next heap operation. So a control thread's
-// event enters the heap as if the simulation thread had inserted it at that
-// moment, and the event path takes no lock at all.
+// under a mutex and raises the attention word; the simulation thread moves
+// them into the heap, in the order they came, before its next heap
+// operation. So a control thread's event enters the heap as if the
+// simulation thread had inserted it at that moment, and the event path
+// takes no lock at all.
 //
 // The order of events that share a time follows from the heap's exact sift
 // rules (a new event never rises above an equal key; sifting down prefers the
@@ -21,6 +22,7 @@
 #include <mutex>
 #include <vector>
 
+#include "kernel/attention.hpp"
 #include "kernel/event.hpp"
 #include "kernel/vex_types.hpp"
 
@@ -98,6 +100,16 @@ class event_queue_t {
     insert_event_slowly(std::move(event));
   }
 
+  // Simulation thread only (event handlers and what they call): straight
+  // into the heap. Only an inbox a control thread filled, which raises the
+  // attention word, is moved in first.
+  void insert_from_simulation(EventPtr event) {
+    if (attention::raised()) take_inbox();
+    int grown_from = heap_.insert(event.get(), event->time);
+    event.release();
+    if (grown_from != 0) log_growth(grown_from);
+  }
+
   // The rest: simulation thread only.
   bool is_empty();
   vex_time_t peek_event_time();  // -1 when empty
@@ -112,23 +124,29 @@ class event_queue_t {
   // the queue was empty.
   bool handle_next_event(VEX_state_t& state);
 
+  // The main loop's form of handle_next_event: for the simulation thread
+  // once it has claimed the queue (claim_simulation_thread), and it moves
+  // the inbox in whenever the attention word is raised (take_inbox).
+  bool run_next_event(VEX_state_t& state);
+  void claim_simulation_thread() { simulated_queue = this; }
+  // Moves the inbox into the heap when a control thread has filled it.
+  void take_inbox() {
+    if (inbox_filled_.load(std::memory_order_acquire)) move_inbox_to_heap();
+  }
+
   // Events popped by handle_next_event since the start (simulation thread
   // only), for run statistics.
   uint64_t handled_count() const { return handled_; }
 
  private:
   bool on_simulation_thread() const { return simulated_queue == this; }
-  void claim_simulation_thread() { simulated_queue = this; }
   void insert_event_slowly(EventPtr event);
   static void log_growth(int grown_from);
+  void announce_pop(const event_t& event, vex_time_t key);
 
   // The queue whose heap this thread owns, if any.
   static thread_local const event_queue_t* simulated_queue;
   void insert_into_heap(event_t* event);
-  // Moves the inbox into the heap when a control thread has filled it.
-  void take_inbox() {
-    if (inbox_filled_.load(std::memory_order_acquire)) move_inbox_to_heap();
-  }
   void move_inbox_to_heap();
   void release_all();
 

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cmath>
 
+#include "kernel/attention.hpp"
 #include "kernel/dbg.hpp"
 #include "kernel/signals.hpp"
 #include "kernel/sim_requests.hpp"
@@ -31,18 +32,28 @@ int64_t now_us() {
   return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
 }
 
-void apply_pending_rate() {
+// Virtual time up to which the last clock reading allows running on.
+void set_known_allowed(int64_t allowed) {
+  known_allowed = allowed;
+  pacing_detail::deadline = rate_checkpoint_time + allowed + slack_ticks;
+}
+
+int64_t allowed_now() {
+  set_known_allowed(allowed_ticks(now_us() - startTime_us, active_rate));
+  return known_allowed;
+}
+}  // namespace
+
+namespace pacing_detail {
+vex_time_t deadline = slack_ticks - 1;
+}  // namespace pacing_detail
+
+void rate_apply_pending() {
   if (rate_change_pending.load(std::memory_order_acquire)) {
     rate_change_pending.store(false, std::memory_order_relaxed);
     rate_checkpoint();
   }
 }
-
-int64_t allowed_now() {
-  known_allowed = allowed_ticks(now_us() - startTime_us, active_rate);
-  return known_allowed;
-}
-}  // namespace
 
 int64_t allowed_ticks(int64_t elapsed_us, double rate) {
   double allowed = static_cast<double>(elapsed_us * 4) * rate;
@@ -74,6 +85,7 @@ void set_sim_rate(uint32_t rate) {
   rate_value.store(value);
   dbg(DBG_SIM, "SIM: Setting rate to %lf\n", value);
   rate_change_pending.store(true, std::memory_order_release);
+  attention::raise(attention::rate);
 }
 
 int64_t get_sim_rate() {
@@ -87,29 +99,30 @@ void rate_checkpoint() {
   active_rate = rate_value.load();
   rate_checkpoint_time = vex_state.vex_time;
   startTime_us = now_us();
-  known_allowed = -1;
+  set_known_allowed(-1);
 }
 
 void rate_based_wait() {
-  apply_pending_rate();
-  // Allowed time only grows, so while virtual time stays within what was
-  // allowed at the last reading there is no need to read the clock.
-  if (vex_state.vex_time - rate_checkpoint_time <= known_allowed + slack_ticks) return;
+  rate_apply_pending();
+  rate_wait_if_ahead();
+}
+
+void rate_wait_beyond_deadline() {
   for (;;) {
     int64_t ticks_run = vex_state.vex_time - rate_checkpoint_time;
     int64_t elapsed_us = now_us() - startTime_us;
     int64_t wait = pacing_sleep_us(elapsed_us, ticks_run, active_rate);
-    known_allowed = allowed_ticks(elapsed_us, active_rate);
+    set_known_allowed(allowed_ticks(elapsed_us, active_rate));
     if (wait == 0 || sigint_pending()) return;
     // Reads of control clients are served while sleeping; the loop then
     // simply measures again.
     sim_requests::sleep_serving(wait < 0 || wait > longest_sleep_us ? longest_sleep_us : wait);
-    apply_pending_rate();
+    rate_apply_pending();
   }
 }
 
 void rate_idle_advance(vex_time_t limit) {
-  apply_pending_rate();
+  rate_apply_pending();
   vex_time_t target = rate_checkpoint_time + allowed_now();
   if (limit > 0 && target > limit) target = limit;
   if (target > vex_state.vex_time) vex_state.vex_time = target;

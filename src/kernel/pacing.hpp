@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "kernel/vex_state.hpp"
 #include "kernel/vex_types.hpp"
 
 // Start-up (before the main loop): the rate in virtual seconds per real second.
@@ -26,7 +27,26 @@ void rate_checkpoint();
 // Simulation thread, after every event: sleeps while virtual time is ahead
 // of what the rate allows, serving other threads' requests meanwhile
 // (kernel/sim_requests.hpp). Returns early when an interrupt is pending.
+// Picks up a rate change first.
 void rate_based_wait();
+
+// Simulation thread: picks up a rate the command thread has set since the
+// last call (set_sim_rate also raises the attention word for it).
+void rate_apply_pending();
+
+namespace pacing_detail {
+// Virtual time up to which the last clock reading allows running on. Allowed
+// time only grows, so until then there is no need to read the clock.
+extern vex_time_t deadline;
+}  // namespace pacing_detail
+void rate_wait_beyond_deadline();
+
+// The main loop's form of rate_based_wait, for a loop that applies rate
+// changes when the attention word says so: until virtual time passes the
+// deadline of the last clock reading, one comparison.
+inline void rate_wait_if_ahead() {
+  if (vex_state.vex_time > pacing_detail::deadline) rate_wait_beyond_deadline();
+}
 // Simulation thread, while the queue is empty: lets virtual time follow real
 // time at the rate, up to `limit` (0: no limit), sleeping briefly.
 void rate_idle_advance(vex_time_t limit);

@@ -19,10 +19,15 @@ namespace sim {
 // The current virtual time, in ticks. Any thread may read it.
 inline vex_time_t now() { return vex_state.vex_time.load(); }
 
-// Hands an event to the queue, which owns it from now on. Any thread; an
-// event a control thread schedules enters the queue at the simulation
-// thread's next queue operation.
-inline void schedule(EventPtr event) { vex_state.queue.insert_event(std::move(event)); }
+// Hands an event to the queue, which owns it from now on. Simulation thread
+// only: every event handler and what it calls runs there.
+inline void schedule(EventPtr event) { vex_state.queue.insert_from_simulation(std::move(event)); }
+
+// The same from any thread (a control thread's command): the event enters
+// the queue at the simulation thread's next queue operation.
+inline void schedule_from_any_thread(EventPtr event) {
+  vex_state.queue.insert_event(std::move(event));
+}
 
 // A new event of kind E for `mote` at `time`; `args` go to E's constructor.
 // The pause and force flags and the clean-up keep E's own defaults.

@@ -35,7 +35,7 @@ bool VEXH_run_next_task() {
   return true;
 }
 
-void VEXH_run_all_tasks() {
+void VEXH_run_waiting_tasks() {
   while (VEXH_run_next_task()) {
   }
 }

@@ -25,7 +25,11 @@ extern uint8_t VEXH_sched_free;  // next free slot
 result_t VEX_post(task_t task);
 // Runs the oldest task; false when there was none.
 bool VEXH_run_next_task();
-// Runs tasks until the ring is empty, including tasks they post.
-void VEXH_run_all_tasks();
+// Runs tasks until the ring is empty, including tasks they post. Inline
+// test first: after most events the ring is empty.
+void VEXH_run_waiting_tasks();
+inline void VEXH_run_all_tasks() {
+  if (VEXH_queue[VEXH_sched_full].tp != nullptr) VEXH_run_waiting_tasks();
+}
 // Empties the ring (used by tests).
 void VEXH_sched_init();

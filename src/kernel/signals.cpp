@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "kernel/attention.hpp"
 #include "kernel/dbg.hpp"
 #include "kernel/exit_hooks.hpp"
 #include "kernel/sim_requests.hpp"
@@ -30,6 +31,7 @@ void wait_for_sigint() {
     int signal_number = 0;
     if (sigwait(&set, &signal_number) != 0 || signal_number != SIGINT) continue;
     sigint_received.store(true, std::memory_order_release);
+    attention::raise(attention::sigint);
     sim_requests::post();  // ends whatever wait the simulation thread is in
   }
 }

@@ -7,6 +7,8 @@
 
 #include <array>
 
+#include "kernel/attention.hpp"
+
 namespace sim_requests {
 namespace detail {
 std::atomic<bool> posted{false};
@@ -57,6 +59,7 @@ void set_handler(void (*serve)()) { handler.store(serve, std::memory_order_relea
 
 void post() {
   if (!detail::posted.exchange(true, std::memory_order_seq_cst)) {
+    attention::raise(attention::request);
     int fd = wake_pipe().write_end;
     if (fd >= 0) {
       const char byte = 1;

@@ -2,13 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "kernel/pacing.hpp"
+#include "kernel/schedule.hpp"
 #include "kernel/scheduler.hpp"
+#include "kernel/sim_requests.hpp"
 #include "support/world_test.hpp"
 
 namespace {
@@ -26,6 +30,19 @@ struct MarkEvent final : event_t {
     VEX_post(note_task);
   }
 };
+
+// Re-arms itself every `interval` ticks, keeping the queue busy.
+struct TickEvent final : event_t {
+  vex_time_t interval;
+  explicit TickEvent(vex_time_t every) : interval(every) { force = 1; }
+  void handle(EventPtr self, VEX_state_t&) override {
+    self->time += interval;
+    sim::schedule(std::move(self));
+  }
+};
+
+std::atomic<bool> served_on_loop_thread{false};
+std::thread::id loop_thread;
 
 class Driver : public WorldTest {
  protected:
@@ -100,4 +117,41 @@ TEST_F(Driver, CpuCheckpointsComeEveryFifthOfAVirtualSecond) {
   run_main_loop(5000000, hooks);
   // Times 1.0, 2.0, 3.0, 4.0, 5.0 million: each more than 800,000 after the last.
   EXPECT_EQ(checkpoints, 5);
+}
+
+// Other threads reach the running loop through the attention word: an event
+// handed over from a control thread runs, a request is served on the loop's
+// own thread, a pause holds virtual time still until resumed, and a new
+// rate takes effect while the loop is pacing.
+TEST_F(Driver, OtherThreadsReachTheRunningLoop) {
+  set_rate_value(200.0);  // 10 virtual seconds take 50 ms
+  rate_checkpoint();
+  vex_state.queue.insert_event(std::make_unique<TickEvent>(400));
+  loop_thread = std::this_thread::get_id();
+  served_on_loop_thread = false;
+  sim_requests::set_handler([] {
+    if (std::this_thread::get_id() == loop_thread) served_on_loop_thread = true;
+  });
+  std::thread control([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    sim::schedule_from_any_thread(std::make_unique<MarkEvent>(0));
+    sim_requests::post();
+    pause_simulation(true);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const vex_time_t held = vex_state.vex_time;
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_EQ(vex_state.vex_time, held);
+    pause_simulation(false);
+    set_sim_rate(0xFFFFFFFF);  // as fast as a client can ask
+  });
+  auto start = std::chrono::steady_clock::now();
+  run_main_loop(1000 * TICKS_PER_SECOND, {});
+  auto took = std::chrono::steady_clock::now() - start;
+  control.join();
+  sim_requests::set_handler(nullptr);
+  EXPECT_EQ(ran_at.size(), 1u);  // the handed-over event, at the time it arrived
+  EXPECT_TRUE(served_on_loop_thread);
+  // 1000 virtual seconds took 5 s at the first rate; at the new one, moments.
+  EXPECT_LT(took, std::chrono::seconds(3));
+  VEXH_sched_init();
 }
