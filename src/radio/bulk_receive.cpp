@@ -25,8 +25,6 @@ constexpr vex_time_t QUIET_BEFORE_JOINING = 2 * BYTE_TICKS;
 constexpr int MAX_GROUPS = 8;
 constexpr int NO_GROUP = -1;
 
-bool on = false;
-
 // --- the air's recent history ----------------------------------------------
 
 // The times the air turned busy or silent, newest last. A byte's samples
@@ -83,7 +81,7 @@ struct Group {
 };
 
 std::array<Group, MAX_GROUPS> groups;
-std::array<int8_t, VEXNODES> group_of;
+std::array<int8_t, VEXNODES> slot_plus_one{};  // a member's group slot + 1; 0 for others
 std::array<EventPtr, VEXNODES> parked;  // each member's own bit clock event
 int members_total = 0;
 
@@ -92,7 +90,7 @@ void forget_everything() {
     group.active = false;
     group.count = 0;
   }
-  group_of.fill(NO_GROUP);
+  slot_plus_one.fill(0);
   for (EventPtr& event : parked) event.reset();
   members_total = 0;
   air_log_next = 0;
@@ -106,15 +104,11 @@ void forget_everything() {
 
 // Whether fast mode is on is a setting of the run and stays.
 const WorldReset clear_groups{[] { forget_everything(); }};
-const bool groups_cleared_at_start = [] {
-  group_of.fill(NO_GROUP);
-  return true;
-}();
 
 SpiByteEvent& clock_event_of(int mote) { return static_cast<SpiByteEvent&>(*parked[mote]); }
 
 bool stepping_may_skip_bits() {
-  return on && rfm->kind == RfmKind::simple && !dbg_active(DBG_RADIO | DBG_MEM);
+  return enabled_flag && rfm->kind == RfmKind::simple && !dbg_active(DBG_RADIO | DBG_MEM);
 }
 
 // In the middle of a frame, with nothing of its own on the air.
@@ -157,7 +151,7 @@ void settle_member(int mote, const Group& group, vex_time_t now) {
   event.time = start + taken * RADIO_TICKS_PER_EVENT;
   SpiByteHandle& clock = spiByteEvents[mote];
   if (clock.is_live(event.generation)) clock.time = event.time;
-  group_of[mote] = NO_GROUP;
+  slot_plus_one[mote] = 0;
   --members_total;
   sim::schedule(std::move(parked[mote]));
 }
@@ -191,13 +185,14 @@ uint8_t byte_sampled_from(vex_time_t start) {
 }
 }  // namespace
 
-void enable(bool enabled_now) {
-  if (!enabled_now) settle_all();
-  on = enabled_now;
+bool enabled_flag = false;
+
+void enable(bool on) {
+  if (!on) settle_all();
+  enabled_flag = on;
 }
-bool enabled() { return on; }
 int member_count() { return members_total; }
-bool member(int mote) { return group_of[mote] != NO_GROUP; }
+bool member(int mote) { return slot_plus_one[mote] != 0; }
 
 bool try_join(int mote, vex_time_t next_sample, EventPtr& clock_event) {
   if (!stepping_may_skip_bits() || !receiving_a_frame(mote)) return false;
@@ -211,7 +206,7 @@ bool try_join(int mote, vex_time_t next_sample, EventPtr& clock_event) {
   if (g == NO_GROUP) return false;
   Group& group = groups[g];
   group.members[group.count++] = static_cast<int16_t>(mote);
-  group_of[mote] = static_cast<int8_t>(g);
+  slot_plus_one[mote] = static_cast<int8_t>(g + 1);
   parked[mote] = std::move(clock_event);
   ++members_total;
   return true;
@@ -231,7 +226,7 @@ void air_changed(int mote, bool one_on, bool air_now_busy) {
 }
 
 void leave(int mote) {
-  const int g = group_of[mote];
+  const int g = slot_plus_one[mote] - 1;
   if (g == NO_GROUP) return;
   Group& group = groups[g];
   settle_member(mote, group, sim::now());
@@ -290,7 +285,7 @@ void BulkByteEvent::handle(EventPtr self, VEX_state_t& state) {
     const int mote = group.members[i];
     SpiByteHandle& clock = spiByteEvents[mote];
     SpiByteEvent& event = clock_event_of(mote);
-    group_of[mote] = NO_GROUP;
+    slot_plus_one[mote] = 0;
     if (!state.moteOn[mote]) {
       clock.invalidate();
       rfm->stop_transmit(mote);
@@ -303,7 +298,7 @@ void BulkByteEvent::handle(EventPtr self, VEX_state_t& state) {
     SpiByteFifoC::SIG_SPI_signal();
     if (receiving_a_frame(mote) && clock.is_live(event.generation)) {
       clock.time = next_sample;
-      group_of[mote] = static_cast<int8_t>(slot);
+      slot_plus_one[mote] = static_cast<int8_t>(slot + 1);
       group.members[kept++] = static_cast<int16_t>(mote);
       continue;
     }

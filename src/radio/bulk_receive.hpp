@@ -34,7 +34,9 @@
 
 namespace BulkReceive {
 void enable(bool on);
-bool enabled();
+// Inline: the radio asks at every 1-bit on the air.
+extern bool enabled_flag;
+inline bool enabled() { return enabled_flag; }
 
 // A receiving mote's bit clock at a byte boundary (its next sample at
 // `next_sample`) offers its event; true when the mote joined a group and
