@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <array>
 #include <functional>
+#include <sstream>
+#include <string>
 #include <vector>
 
 #include "kernel/mote_lifecycle.hpp"
@@ -129,4 +131,44 @@ TEST_F(BulkReceiveTest, AReceiverSwitchedOffMidFrameStopsItsClockAndHearsTheNext
   EXPECT_FALSE(spiByteEvents[3].live && spiByteEvents[3].ending);
 }
 
+}  // namespace
+
+namespace {
+using WakeOrder = RadioTest;
+
+// The receivers' bit clock events, in the order they ran.
+std::vector<std::string> clock_lines(const std::string& out) {
+  std::vector<std::string> lines;
+  std::istringstream in(out);
+  for (std::string line; std::getline(in, line);) {
+    if (line.find("Spi Byte event handled") != std::string::npos) lines.push_back(line);
+  }
+  return lines;
+}
+
+// A lossy model without its file is one lossless cell whose receivers are
+// still found by walking the sender's links; the simple model finds them
+// in its set of waiting receivers. Both must wake them in the same order,
+// which shows in the order their clock events run on the shared ticks.
+TEST_F(WakeOrder, WaitingReceiversWakeInTheOrderOfTheSendersLinks) {
+  VEX_Msg msg = payload(0x21, 12);
+  boot_simple(7);
+  send_at(10, 3, VEX_BCAST_ADDR, 12, msg);
+  const std::string simple = output_of(DBG_RADIO, [] { run_until(150000); });
+
+  TearDown();
+  SetUp();
+  VEX_Msg again = payload(0x21, 12);
+  vex_state.num_nodes = 7;
+  create_lossy_model((::testing::TempDir() + "no_such_links.nss").c_str());
+  radio_model_init();
+  for (int m = 0; m < 7; ++m) brelo_start_mote(static_cast<uint16_t>(m));
+  send_at(10, 3, VEX_BCAST_ADDR, 12, again);
+  const std::string lossy = output_of(DBG_RADIO, [] { run_until(150000); });
+
+  const std::vector<std::string> simple_lines = clock_lines(simple);
+  ASSERT_GT(simple_lines.size(), 6u * 8 * 3 * 20);  // six receivers, the whole frame
+  EXPECT_TRUE(simple_lines == clock_lines(lossy));
+  EXPECT_EQ(delivered.size(), 6u);
+}
 }  // namespace
