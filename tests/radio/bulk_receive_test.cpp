@@ -16,6 +16,7 @@
 #include "kernel/mote_lifecycle.hpp"
 #include "kernel/run_stats.hpp"
 #include "radio/radio_hardware.hpp"
+#include "radio/spi_byte_fifo_c.hpp"
 #include "radio_fixture.hpp"
 
 namespace {
@@ -129,6 +130,38 @@ TEST_F(BulkReceiveTest, AReceiverSwitchedOffMidFrameStopsItsClockAndHearsTheNext
   EXPECT_EQ(exact.counts[2][0], 2u);
   EXPECT_EQ(exact.counts[3][0], 1u);  // the second frame, after it was switched on again
   EXPECT_FALSE(spiByteEvents[3].live && spiByteEvents[3].ending);
+}
+
+// Settling (as before a client reads variables) rebuilds each receiver's
+// partial byte: at any moment of a frame the shift registers read as in a
+// run where every bit was stepped, and the frame still arrives whole.
+TEST_F(BulkReceiveTest, SettledReceiversShiftRegistersReadAsWithBitSteps) {
+  Outcome probe = run(true, 0, {});
+  ASSERT_GT(probe.first_join, 0);
+  auto registers_over_a_frame = [&](bool fast) {
+    TearDown();
+    SetUp();
+    std::vector<uint8_t> seen;
+    // Eleven moments 930 ticks apart: every bit position of a byte, each
+    // after the receivers have joined again at a byte boundary.
+    for (int i = 0; i < 11; ++i) {
+      at(probe.first_join + 20050 + 930 * i, 0, [&seen, fast] {
+        if (fast) {
+          EXPECT_GT(BulkReceive::member_count(), 0);
+          BulkReceive::settle_all();
+        }
+        for (int m : {0, 2, 3, 4, 5}) seen.push_back(SpiByteFifoC::vars_of(m).spdr);
+      });
+    }
+    Outcome outcome = run(fast, 0, {});
+    EXPECT_EQ(outcome.counts[4][0], 2u);
+    EXPECT_EQ(outcome.counts[4][1], 0u);
+    return seen;
+  };
+  const std::vector<uint8_t> exact = registers_over_a_frame(false);
+  const std::vector<uint8_t> fast = registers_over_a_frame(true);
+  ASSERT_EQ(exact.size(), 55u);
+  EXPECT_EQ(fast, exact);
 }
 
 }  // namespace
