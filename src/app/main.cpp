@@ -76,7 +76,8 @@ int seed_from_clock() {
 // In fast mode neither a sleeping channel monitor nor a receiver stepping a
 // byte at a time queues an event for each of its samples.
 vex_time_t next_skipped_fast_mode_sample(vex_time_t time) {
-  return std::min(ChannelMonSleep::next_skipped_sample(time), BulkReceive::next_skipped_sample(time));
+  return std::min(ChannelMonSleep::next_skipped_sample(time),
+                  BulkReceive::next_skipped_sample(time));
 }
 }  // namespace
 

@@ -36,8 +36,8 @@ struct AirChange {
 };
 constexpr int AIR_LOG_SIZE = 64;
 std::array<AirChange, AIR_LOG_SIZE> air_log{};
-int air_log_next = 0;       // the slot the next change goes to
-int air_log_size = 0;       // changes kept
+int air_log_next = 0;         // the slot the next change goes to
+int air_log_size = 0;         // changes kept
 bool air_before_log = false;  // the air before the oldest change kept
 bool air_busy = false;
 
@@ -66,15 +66,15 @@ uint8_t air_at(vex_time_t time) {
 // --- who has the air --------------------------------------------------------
 
 constexpr int NOBODY = -1;
-int owner = NOBODY;           // the mote that last put a 1 on the air
-vex_time_t owner_phase = 0;   // the tick within the bit it does so on
-vex_time_t owner_since = 0;   // since when it alone did so, on that tick
+int owner = NOBODY;          // the mote that last put a 1 on the air
+vex_time_t owner_phase = 0;  // the tick within the bit it does so on
+vex_time_t owner_since = 0;  // since when it alone did so, on that tick
 
 // --- groups -----------------------------------------------------------------
 
 struct Group {
   bool active = false;
-  uint32_t generation = 0;     // the live group event carries this value
+  uint32_t generation = 0;      // the live group event carries this value
   vex_time_t window_start = 0;  // the first sample of the byte under way
   int count = 0;
   std::array<int16_t, VEXNODES> members{};
@@ -82,7 +82,7 @@ struct Group {
 
 std::array<Group, MAX_GROUPS> groups;
 std::array<int8_t, VEXNODES> slot_plus_one{};  // a member's group slot + 1; 0 for others
-std::array<EventPtr, VEXNODES> parked;  // each member's own bit clock event
+std::array<EventPtr, VEXNODES> parked;         // each member's own bit clock event
 int members_total = 0;
 
 void forget_everything() {

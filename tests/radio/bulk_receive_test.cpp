@@ -60,7 +60,8 @@ class BulkReceiveTest : public RadioTest {
     at(50, 0, watch);
     if (disturb_time > 0) {
       at(disturb_time, 0, disturb);
-      at(disturb_time + 1, 0, [&] { outcome.members_after_disturbance = BulkReceive::member_count(); });
+      at(disturb_time + 1, 0,
+         [&] { outcome.members_after_disturbance = BulkReceive::member_count(); });
     }
     run_until(kRunTime);
     outcome.members_at_end = BulkReceive::member_count();
