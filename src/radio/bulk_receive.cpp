@@ -225,6 +225,12 @@ void air_changed(int mote, bool one_on, bool air_now_busy) {
   log_air(now, air_now_busy);
 }
 
+void air_cleared() {
+  settle_all();
+  owner = NOBODY;
+  log_air(sim::now(), false);
+}
+
 void leave(int mote) {
   const int g = slot_plus_one[mote] - 1;
   if (g == NO_GROUP) return;

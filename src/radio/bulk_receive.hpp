@@ -47,6 +47,9 @@ bool try_join(int mote, vex_time_t next_sample, EventPtr& clock_event);
 // `mote` put a 1 on (on == true) or took one off.
 void air_changed(int mote, bool on, bool air_now_busy);
 
+// The model's tables were cleared (a model was created): the air is silent.
+void air_cleared();
+
 // Settles one mote, if it is a member, before its clock or radio changes.
 void leave(int mote);
 bool member(int mote);

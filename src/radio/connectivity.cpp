@@ -88,6 +88,7 @@ void reset_tables() {
   link_blocks.clear();
   free_list = nullptr;
   num_free_links = 0;
+  if (BulkReceive::enabled()) BulkReceive::air_cleared();
 }
 
 // A new world has the simple model, with no links and no noise, until the
@@ -204,6 +205,7 @@ void simple_init() {
   static_one_cell_init();
   simple_cell_linked = true;
   simple_ones_on_air = 0;
+  if (BulkReceive::enabled()) BulkReceive::air_cleared();
 }
 
 void simple_transmit(int mote, uint8_t bit) {
