@@ -4,6 +4,7 @@
 
 #include <sys/time.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -28,6 +29,7 @@
 #include "kernel/usage.hpp"
 #include "kernel/vex_state.hpp"
 #include "kernel/world.hpp"
+#include "radio/bulk_receive.hpp"
 #include "radio/channel_mon_c.hpp"
 #include "radio/connectivity.hpp"
 #include "radio/packet_sim.hpp"
@@ -70,6 +72,12 @@ int seed_from_clock() {
   timeval now{};
   gettimeofday(&now, nullptr);
   return static_cast<int>(now.tv_usec);
+}
+// In fast mode neither a sleeping channel monitor nor a receiver stepping a
+// byte at a time queues an event for each of its samples.
+vex_time_t next_skipped_fast_mode_sample(vex_time_t time) {
+  return std::min(ChannelMonSleep::next_skipped_sample(time),
+                  BulkReceive::next_skipped_sample(time));
 }
 }  // namespace
 
@@ -122,6 +130,7 @@ int main(int argc, char** argv) {
   }
   create_radio_model(vex_state.radioModel, lossy_file);
   ChannelMonSleep::enable(options.fast);
+  BulkReceive::enable(options.fast);
 
   const std::string adc_model = options.adc_model.value_or("generic");
   if (adc_model != "generic" && adc_model != "random") {
@@ -181,7 +190,7 @@ int main(int argc, char** argv) {
   run_report::start_clock();
 
   MainLoopHooks hooks;
-  if (options.fast) hooks.skipped_event_at_or_after = ChannelMonSleep::next_skipped_sample;
+  if (options.fast) hooks.skipped_event_at_or_after = next_skipped_fast_mode_sample;
   if (PowerStateM::cpu_on()) hooks.cpu_checkpoint = PowerStateM::PowerState_CPUCycleCheckpoint;
   run_main_loop(options.stop_time, hooks);
   run_end_hooks();

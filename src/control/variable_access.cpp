@@ -10,6 +10,7 @@
 #include "kernel/sim_requests.hpp"
 #include "kernel/vex_types.hpp"
 #include "kernel/world.hpp"
+#include "radio/bulk_receive.hpp"
 #include "radio/channel_mon_c.hpp"
 
 namespace {
@@ -92,6 +93,7 @@ void variable_access_serve() {
   std::lock_guard<std::mutex> lock(box);
   if (waiting.empty()) return;
   ChannelMonSleep::catch_up_all();  // sleeping monitors show their registers as of now
+  BulkReceive::settle_all();         // and receivers stepping by the byte their bits
   std::vector<uint8_t> image;
   for (Read* read : waiting) {
     fill(*read, image);

@@ -56,7 +56,7 @@ void start_symbol_sample(Vars& v, uint8_t bit) {
   if (shifted == START_SYMBOL) {
     ChannelMon_stopMonitorChannel();
     v.CM_state = IDLE_STATE;
-    radioWaitingState[vex_state.current_node.load()] = 1;
+    set_radio_waiting(vex_state.current_node.load(), 1);
     OrlaHighSpeedRadioM::ChannelMon_startSymDetect();
     return;
   }
@@ -98,8 +98,8 @@ int64_t samples_until_check(const Vars& v) {
 // A silent sample now may be followed by sleep: no debug line shows single
 // samples, the sample itself can have no effect beyond the registers, and
 // the countdown is one this code can follow.
-bool may_sleep(const Vars& v, int mote) {
-  if (!lazy || rfm->kind != RfmKind::simple || radio_active[mote] != 0) return false;
+bool may_sleep(const Vars& v) {
+  if (!lazy || rfm->kind != RfmKind::simple || simple_ones_on_air != 0) return false;
   if (dbg_active(DBG_RADIO | DBG_MEM)) return false;
   if (v.CM_state == DISABLED_STATE) return false;
   if (v.CM_state == START_SYMBOL_SEARCH && v.CM_startSymBits == 0) return false;
@@ -272,7 +272,7 @@ void ChannelMonEvent::handle(EventPtr self, VEX_state_t&) {
     --ChannelMonC::asleep_motes;
   }
   time += interval;
-  if (ChannelMonC::may_sleep(ChannelMonC::vars_of(mote), mote)) {
+  if (ChannelMonC::may_sleep(ChannelMonC::vars_of(mote))) {
     // This sample reads silence and changes nothing but the registers.
     ChannelMonC::SIG_OUTPUT_COMPARE2B_signal();
     ChannelMonC::fall_asleep(mote, std::move(self), time);

@@ -7,6 +7,7 @@
 #include "kernel/dbg.hpp"
 #include "kernel/vex_state.hpp"
 #include "kernel/world.hpp"
+#include "radio/bulk_receive.hpp"
 #include "radio/channel_mon_c.hpp"
 
 std::array<link_t*, VEXNODES> radio_connectivity{};
@@ -14,6 +15,8 @@ std::array<int32_t, VEXNODES> radio_active{};
 std::array<uint8_t, VEXNODES> transmitting{};
 std::array<uint16_t, VEXNODES> radio_heard{};
 std::array<bool, VEXNODES> radio_idle_state{};
+int32_t simple_ones_on_air = 0;
+bool simple_cell_linked = false;
 std::mutex radioConnectivityLock;
 double noise_prob = 0.0;
 std::string lossyFileName = "lossy.nss";
@@ -80,9 +83,12 @@ void reset_tables() {
   transmitting.fill(0);
   radio_heard.fill(0);
   radio_idle_state.fill(false);
+  simple_ones_on_air = 0;
+  simple_cell_linked = false;
   link_blocks.clear();
   free_list = nullptr;
   num_free_links = 0;
+  if (BulkReceive::enabled()) BulkReceive::air_cleared();
 }
 
 // A new world has the simple model, with no links and no noise, until the
@@ -95,6 +101,8 @@ const WorldReset restore_model{[] {
     restore_table(transmitting);
     restore_table(radio_heard);
     restore_table(radio_idle_state);
+    simple_ones_on_air = 0;
+    simple_cell_linked = false;
     link_blocks.clear();
     free_list = nullptr;
     num_free_links = 0;
@@ -195,22 +203,25 @@ void radio_model_init() { rfm->init(); }
 void simple_init() {
   adjacency_list_init();
   static_one_cell_init();
-  for (int i = 0; i < vex_state.num_nodes; ++i) radio_active[i] = 0;
+  simple_cell_linked = true;
+  simple_ones_on_air = 0;
+  if (BulkReceive::enabled()) BulkReceive::air_cleared();
 }
 
 void simple_transmit(int mote, uint8_t bit) {
   transmitting[mote] = bit;
-  const int motes = vex_state.num_nodes;
-  for (int i = 0; i < motes; ++i) radio_active[i] += bit;
+  simple_ones_on_air += bit;
+  if (bit == 0) return;
+  if (BulkReceive::enabled()) BulkReceive::air_changed(mote, true, simple_ones_on_air > 0);
   // Every mote hears this bit: monitors asleep on a silent channel wake.
-  if (bit != 0) ChannelMonSleep::wake_sleeping_monitors();
+  ChannelMonSleep::wake_sleeping_monitors();
 }
 
 void simple_stops_transmit(int mote) {
   if (transmitting[mote] == 0) return;
   transmitting[mote] = 0;
-  const int motes = vex_state.num_nodes;
-  for (int i = 0; i < motes; ++i) radio_active[i] -= 1;
+  simple_ones_on_air -= 1;
+  if (BulkReceive::enabled()) BulkReceive::air_changed(mote, false, simple_ones_on_air > 0);
 }
 
 bool simple_connected(int, int) { return true; }

@@ -38,7 +38,7 @@ constexpr int LINK_BLOCK_SIZE = 200;  // links are allocated this many at a time
 
 // The tables of the model, one entry per mote.
 extern std::array<link_t*, VEXNODES> radio_connectivity;  // each sender's outgoing links
-extern std::array<int32_t, VEXNODES> radio_active;        // 1-bits arriving at each mote
+extern std::array<int32_t, VEXNODES> radio_active;        // 1-bits arriving at each mote (lossy)
 extern std::array<uint8_t, VEXNODES> transmitting;        // the bit each mote is sending
 extern std::array<uint16_t, VEXNODES> radio_heard;        // last 16 bits heard (lossy)
 extern std::array<bool, VEXNODES> radio_idle_state;       // channel silent long enough (lossy)
@@ -140,4 +140,15 @@ inline void rfm_model::init() {
     lossy_init();
   }
 }
-inline uint8_t simple_hears(int mote) { return radio_active[mote] > 0 ? 1 : 0; }
+// Under the simple model every mote hears the same air, so one count of the
+// 1-bits on it stands for every mote's radio_active entry.
+extern int32_t simple_ones_on_air;
+// Whether the simple model's one cell has been linked up (simple_init ran):
+// then every mote's neighbours are all the other simulated motes.
+extern bool simple_cell_linked;
+inline uint8_t simple_hears(int) { return simple_ones_on_air > 0 ? 1 : 0; }
+
+// The 1-bits arriving at a mote now, under either model.
+inline int32_t ones_arriving_at(int mote) {
+  return rfm->kind == RfmKind::simple ? simple_ones_on_air : radio_active[mote];
+}

@@ -3,6 +3,7 @@
 #include "kernel/dbg.hpp"
 #include "kernel/vex_state.hpp"
 #include "kernel/world.hpp"
+#include "radio/bulk_receive.hpp"
 #include "radio/channel_mon_c.hpp"
 #include "radio/connectivity.hpp"
 
@@ -10,6 +11,7 @@ std::array<SpiByteHandle, VEXNODES> spiByteEvents{};
 std::array<RadioEventHandle, VEXNODES> channelMonEvents{};
 std::array<RadioEventHandle, VEXNODES> radioTimingEvents{};
 std::array<uint8_t, VEXNODES> radioWaitingState{};
+WaitingReceivers waiting_receivers;
 
 namespace {
 const WorldReset clear_radio_hardware{[] {
@@ -17,6 +19,7 @@ const WorldReset clear_radio_hardware{[] {
   restore_table(channelMonEvents);
   restore_table(radioTimingEvents);
   restore_table(radioWaitingState);
+  waiting_receivers.clear();
 }};
 }  // namespace
 
@@ -27,6 +30,7 @@ void VEXH_rfm_tx_bit(uint8_t bit) {
 }
 
 void reset_radio_hardware(int mote) {
+  BulkReceive::leave(mote);
   rfm->stop_transmit(mote);
   SpiByteHandle& spi = spiByteEvents[mote];
   spi.invalidate();
@@ -34,5 +38,14 @@ void reset_radio_hardware(int mote) {
   channelMonEvents[mote].invalidate();
   ChannelMonSleep::forget(mote);
   radioTimingEvents[mote].invalidate();
-  radioWaitingState[mote] = 0;
+  set_radio_waiting(mote, 0);
+}
+
+void set_radio_waiting(int mote, uint8_t waiting_state) {
+  radioWaitingState[mote] = waiting_state;
+  if (waiting_state == WAITING_FOR_SENDER_CLOCK) {
+    waiting_receivers.add(mote);
+  } else {
+    waiting_receivers.remove(mote);
+  }
 }

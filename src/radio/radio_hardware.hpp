@@ -14,6 +14,7 @@
 // survives the reset of a booting mote, whose radio init clears it instead.
 
 #include <array>
+#include <bit>
 #include <cstdint>
 
 #include "kernel/dbg.hpp"
@@ -61,7 +62,50 @@ extern std::array<RadioEventHandle, VEXNODES> radioTimingEvents;
 
 // 0 normally; 1 when the channel monitor has just found a start symbol; 2
 // while the mote, after its timing step, waits for the sender's bit clock.
+// Read it freely; change it with set_radio_waiting, which keeps the set of
+// waiting motes below in step.
 extern std::array<uint8_t, VEXNODES> radioWaitingState;
+constexpr uint8_t WAITING_FOR_SENDER_CLOCK = 2;
+void set_radio_waiting(int mote, uint8_t waiting_state);
+
+// The motes in waiting state 2, as a bit set, so that a sender's 1-bit finds
+// them without walking all of its links.
+class WaitingReceivers {
+ public:
+  void add(int mote) {
+    uint64_t& word = words_[mote / 64];
+    const uint64_t bit = uint64_t{1} << (mote % 64);
+    if ((word & bit) == 0) ++count_;
+    word |= bit;
+  }
+  void remove(int mote) {
+    uint64_t& word = words_[mote / 64];
+    const uint64_t bit = uint64_t{1} << (mote % 64);
+    if ((word & bit) != 0) --count_;
+    word &= ~bit;
+  }
+  bool empty() const { return count_ == 0; }
+  void clear() { *this = WaitingReceivers{}; }
+  // Calls visit(mote) for every member from the highest id down: the order
+  // in which a one-cell sender's links name them.
+  template <typename Visit>
+  void for_each_descending(Visit visit) const {
+    for (int w = WORDS - 1; w >= 0; --w) {
+      uint64_t word = words_[w];
+      while (word != 0) {
+        const int top = 63 - std::countl_zero(word);
+        word &= ~(uint64_t{1} << top);
+        visit(w * 64 + top);
+      }
+    }
+  }
+
+ private:
+  static constexpr int WORDS = (VEXNODES + 63) / 64;
+  std::array<uint64_t, WORDS> words_{};
+  int count_ = 0;
+};
+extern WaitingReceivers waiting_receivers;
 
 // Puts the running mote's bit on the air (bit & 1).
 void VEXH_rfm_tx_bit(uint8_t bit);

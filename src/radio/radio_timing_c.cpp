@@ -50,7 +50,7 @@ void RadioTimingEvent::handle(EventPtr self, VEX_state_t&) {
   const int waiting_mote = mote;
   sim::schedule(std::move(self));
 
-  radioWaitingState[waiting_mote] = 2;
+  set_radio_waiting(waiting_mote, WAITING_FOR_SENDER_CLOCK);
   event_spi_byte_start(waiting_mote, sim::now() + RADIO_TIMING_CLOCK_DELAY);
   OrlaHighSpeedRadioM::finishedTiming();
 }

@@ -8,6 +8,7 @@
 #include "kernel/per_mote.hpp"
 #include "kernel/schedule.hpp"
 #include "kernel/vex_state.hpp"
+#include "radio/bulk_receive.hpp"
 #include "radio/connectivity.hpp"
 #include "radio/orla_high_speed_radio_m.hpp"
 #include "radio/radio_hardware.hpp"
@@ -19,15 +20,30 @@ PerMote<SpiByteFifoC::Vars> spi_byte_fifo;
 // after the sender's next 1-bit: 19 ticks into the sender's fourth bit after it.
 constexpr vex_time_t WAKE_UP_DELAY = 419;
 
+void wake_receiver(int receiver, vex_time_t wake) {
+  const SpiByteHandle& clock = spiByteEvents[receiver];
+  if (!clock.live || clock.time > wake) event_spi_byte_start(receiver, wake);
+}
+
 // Gives every waiting receiver among the sender's neighbours a bit clock in
-// step with the sender, unless its own clock already comes sooner.
+// step with the sender, unless its own clock already comes sooner. The
+// receivers are woken in the order the sender's links name them, since that
+// order decides which of their clock events runs first on a shared tick.
 void wake_waiting_receivers(int sender, vex_time_t now) {
+  if (waiting_receivers.empty()) return;
   const vex_time_t wake = now + WAKE_UP_DELAY;
+  if (rfm->kind == RfmKind::simple && simple_cell_linked) {
+    // The one cell links each mote to every other one, the highest id first
+    // (links added later name motes outside the run or the sender itself).
+    // The sender is never waiting: its own clock event cleared that.
+    waiting_receivers.for_each_descending([&](int receiver) {
+      if (receiver != sender) wake_receiver(receiver, wake);
+    });
+    return;
+  }
   for (link_t* link = rfm->neighbors(sender); link != nullptr; link = link->next_link) {
     const int receiver = link->mote;
-    if (radioWaitingState[receiver] != 2) continue;
-    const SpiByteHandle& clock = spiByteEvents[receiver];
-    if (!clock.live || clock.time > wake) event_spi_byte_start(receiver, wake);
+    if (radioWaitingState[receiver] == WAITING_FOR_SENDER_CLOCK) wake_receiver(receiver, wake);
   }
 }
 }  // namespace
@@ -54,6 +70,7 @@ result_t SpiByteFifo_send(uint8_t data) {
 }
 
 result_t SpiByteFifo_idle() {
+  BulkReceive::leave(vex_state.current_node.load());
   Vars& v = vars();
   v.spdr = 0;
   v.nextByte = 0;
@@ -75,6 +92,7 @@ result_t SpiByteFifo_startReadBytes(uint16_t) {
 }
 
 result_t SpiByteFifo_txMode() {
+  BulkReceive::leave(vex_state.current_node.load());
   vars().radioState = RADIO_SENDING;
   PowerStateM::radioTxMode();
   VEXH_CLR_RFM_CTL0_PIN();
@@ -83,6 +101,7 @@ result_t SpiByteFifo_txMode() {
 }
 
 result_t SpiByteFifo_rxMode() {
+  BulkReceive::leave(vex_state.current_node.load());
   vars().radioState = RADIO_RECEIVING;
   PowerStateM::radioRxMode();
   VEXH_CLR_RFM_TXD_PIN();
@@ -117,6 +136,7 @@ EventPtr event_spi_byte_create(int mote, vex_time_t time, int interval, int coun
 }
 
 void event_spi_byte_start(int mote, vex_time_t time) {
+  BulkReceive::leave(mote);
   dbg(DBG_MEM, "malloc spi byte event.\n");
   EventPtr event = event_spi_byte_create(mote, time, RADIO_TICKS_PER_EVENT, 0);
   SpiByteHandle& clock = spiByteEvents[mote];
@@ -125,13 +145,19 @@ void event_spi_byte_start(int mote, vex_time_t time) {
   sim::schedule(std::move(event));
 }
 
-void event_spi_byte_invalidate(int mote) { spiByteEvents[mote].invalidate(); }
+void event_spi_byte_invalidate(int mote) {
+  BulkReceive::leave(mote);
+  spiByteEvents[mote].invalidate();
+}
 
-void event_spi_byte_end(int mote) { spiByteEvents[mote].end(); }
+void event_spi_byte_end(int mote) {
+  BulkReceive::leave(mote);
+  spiByteEvents[mote].end();
+}
 
 void SpiByteEvent::handle(EventPtr self, VEX_state_t& state) {
   using namespace SpiByteFifoC;
-  radioWaitingState[mote] = 0;
+  if (radioWaitingState[mote] != 0) set_radio_waiting(mote, 0);
   SpiByteHandle& clock = spiByteEvents[mote];
   if (clock.is_ending(generation)) {
     clock.ending = false;
@@ -185,6 +211,14 @@ void SpiByteEvent::handle(EventPtr self, VEX_state_t& state) {
   time += interval;
   // The byte boundary may have superseded or ended this very clock; it is
   // queued all the same and discarded (or winds down) when it comes up.
-  if (clock.is_live(generation)) clock.time = time;
+  if (clock.is_live(generation)) {
+    clock.time = time;
+    // In fast mode a receiver between bytes of a frame may take its next
+    // byte in one step (see bulk_receive.hpp).
+    if (count == 0 && v.radioState == RADIO_RECEIVING && BulkReceive::enabled() &&
+        BulkReceive::try_join(mote, time, self)) {
+      return;
+    }
+  }
   sim::schedule(std::move(self));
 }

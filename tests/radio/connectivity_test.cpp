@@ -155,7 +155,7 @@ TEST_F(SimpleModel, OneCellWhereEveryMoteHearsEveryOneIncludingItself) {
   rfm->stop_transmit(2);
   EXPECT_EQ(hearing(3), (std::vector<int>{0, 0, 0}));
   rfm->stop_transmit(1);  // withdrawing twice takes nothing more away
-  EXPECT_EQ(radio_active[0], 0);
+  EXPECT_EQ(ones_arriving_at(0), 0);
 }
 
 TEST_F(LossyModel, OnlyLinkedReceiversHearAndProbabilityOneInvertsEveryBit) {

@@ -230,7 +230,7 @@ TEST_F(RadioPacket, SwitchingTheSenderOffMidFrameFreesTheChannel) {
   run_until(2 * kPacketTime);
   ASSERT_TRUE(stopped_while_sending);
   EXPECT_EQ(transmitting[1], 0);
-  EXPECT_EQ(radio_active[0], 0);
+  EXPECT_EQ(ones_arriving_at(0), 0);
   ASSERT_EQ(completed.size(), 1u);  // mote 0 found a quiet channel and sent
   EXPECT_EQ(completed[0].msg, &next);
   EXPECT_EQ(completed[0].ack, 0);  // nobody is on to acknowledge
