@@ -193,6 +193,9 @@ bool event_queue_t::handle_next_event(VEX_state_t& state) {
 }
 
 bool event_queue_t::run_next_event(VEX_state_t& state) {
+  // A task that has just run may have waited for a client, who handed
+  // events over meanwhile: they go in before the pop, as if inserted then.
+  if (attention::raised()) take_inbox();
   if (heap_.is_empty()) return false;
   vex_time_t key;
   event_t* event = heap_.pop_min_data(&key);

@@ -155,3 +155,34 @@ TEST_F(Driver, OtherThreadsReachTheRunningLoop) {
   EXPECT_LT(took, std::chrono::seconds(3));
   VEXH_sched_init();
 }
+
+// A task may wait for a client (an event to a watcher waits for its
+// acknowledgement) while the client hands over an event for that very
+// moment. The handed-over event must run next, before events queued for
+// later, exactly as if it had been inserted while the task ran.
+TEST_F(Driver, AnEventHandedOverWhileATaskWaitsRunsNext) {
+  static std::atomic<bool> handed;
+  handed = false;
+  struct PostsWaitingTask final : event_t {
+    PostsWaitingTask() {
+      time = 100;
+      force = 1;
+    }
+    void handle(EventPtr, VEX_state_t&) override {
+      VEX_post([] {
+        std::thread control([] {
+          sim::schedule_from_any_thread(std::make_unique<MarkEvent>(100));
+          handed = true;
+        });
+        control.join();
+      });
+    }
+  };
+  vex_state.queue.insert_event(std::make_unique<PostsWaitingTask>());
+  vex_state.queue.insert_event(std::make_unique<MarkEvent>(150));
+  run_main_loop(150, {});
+  ASSERT_TRUE(handed);
+  // The handed-over event ran at 100, before the one queued for 150.
+  EXPECT_EQ(ran_at, (std::vector<vex_time_t>{100, 150}));
+  VEXH_sched_init();
+}
