@@ -259,11 +259,8 @@ vex_time_t next_skipped_sample(vex_time_t time) {
   if (members_total == 0) return earliest;
   for (const Group& group : groups) {
     if (!group.active) continue;
-    vex_time_t sample = group.window_start;
-    if (sample < time) {
-      sample += (time - sample + RADIO_TICKS_PER_EVENT - 1) / RADIO_TICKS_PER_EVENT *
-                RADIO_TICKS_PER_EVENT;
-    }
+    const vex_time_t sample =
+        first_tick_at_or_after(group.window_start, RADIO_TICKS_PER_EVENT, time);
     if (sample < earliest) earliest = sample;
   }
   return earliest;

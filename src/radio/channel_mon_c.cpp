@@ -319,11 +319,7 @@ vex_time_t next_skipped_sample(vex_time_t time) {
   for (int m = 0; m < motes; ++m) {
     const ChannelMonC::SleepState& nap = sleep_of[m];
     if (!nap.asleep || !vex_state.moteOn[m]) continue;
-    vex_time_t sample = nap.next_sample;
-    if (sample < time) {
-      sample += (time - sample + CHANNEL_MON_INTERVAL - 1) / CHANNEL_MON_INTERVAL *
-                CHANNEL_MON_INTERVAL;
-    }
+    const vex_time_t sample = first_tick_at_or_after(nap.next_sample, CHANNEL_MON_INTERVAL, time);
     if (sample < earliest) earliest = sample;
   }
   return earliest;

@@ -107,6 +107,13 @@ class WaitingReceivers {
 };
 extern WaitingReceivers waiting_receivers;
 
+// The first tick at or after `time` of a series that fires at `first` and
+// every `period` ticks after it.
+inline vex_time_t first_tick_at_or_after(vex_time_t first, vex_time_t period, vex_time_t time) {
+  if (first >= time) return first;
+  return first + (time - first + period - 1) / period * period;
+}
+
 // Puts the running mote's bit on the air (bit & 1).
 void VEXH_rfm_tx_bit(uint8_t bit);
 // What the running mote's receiver hears now: 0 or 1. Inline: every
